@@ -1,0 +1,48 @@
+# Front door: `make run` and `make test` are the whole set-up on a fresh Debian machine.
+PACKAGES := cmake g++ make pkg-config libsodium-dev libgtest-dev libbenchmark-dev qemu-user
+JOBS     ?= 2
+BUILD    ?= build
+ASAN     ?= build-asan
+CMAKE_FLAGS ?=
+
+.PHONY: all deps build build-asan test test-normal test-asan run bench format clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -z "$$missing" ]; then exit 0; fi; \
+	if [ "$$(id -u)" = 0 ]; then \
+	  echo "Installing:$$missing"; \
+	  (apt-get install -y --no-install-recommends $$missing || \
+	   (apt-get update && apt-get install -y --no-install-recommends $$missing)); \
+	else \
+	  echo "Missing packages:$$missing"; \
+	  echo "Run: sudo apt-get update && sudo apt-get install -y$$missing"; \
+	  exit 1; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS)
+
+build-asan: deps
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTU_SANITIZE=ON $(CMAKE_FLAGS)
+	cmake --build $(ASAN) -j $(JOBS)
+
+test-normal: build
+	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+
+test-asan: build-asan
+	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
+
+test: test-normal test-asan
+
+format:
+	clang-format -i $$(git ls-files '*.cpp' '*.h')
+
+clean:
+	rm -rf $(BUILD) $(ASAN)

@@ -1,0 +1,108 @@
+// Haraka with AES-NI: every lane in a register, all rounds unrolled, no calls.
+// Compiled with -maes; reached only after the probe found AES-NI.
+#include <immintrin.h>
+
+#include "crypto/haraka.h"
+
+namespace {
+
+#define HARAKA_INLINE inline __attribute__((always_inline))
+
+HARAKA_INLINE __m128i rc_at(const uint8_t* rc, int i) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(rc) + i);
+}
+
+// The two AES rounds of one Haraka-512 round, the four lanes side by side.
+HARAKA_INLINE void aes512(__m128i& s0, __m128i& s1, __m128i& s2, __m128i& s3, const uint8_t* rc,
+                          int r) {
+    s0 = _mm_aesenc_si128(s0, rc_at(rc, 8 * r + 0));
+    s1 = _mm_aesenc_si128(s1, rc_at(rc, 8 * r + 1));
+    s2 = _mm_aesenc_si128(s2, rc_at(rc, 8 * r + 2));
+    s3 = _mm_aesenc_si128(s3, rc_at(rc, 8 * r + 3));
+    s0 = _mm_aesenc_si128(s0, rc_at(rc, 8 * r + 4));
+    s1 = _mm_aesenc_si128(s1, rc_at(rc, 8 * r + 5));
+    s2 = _mm_aesenc_si128(s2, rc_at(rc, 8 * r + 6));
+    s3 = _mm_aesenc_si128(s3, rc_at(rc, 8 * r + 7));
+}
+
+HARAKA_INLINE void mix512(__m128i& s0, __m128i& s1, __m128i& s2, __m128i& s3) {
+    const __m128i t = _mm_unpacklo_epi32(s0, s1);
+    s0 = _mm_unpackhi_epi32(s0, s1);
+    s1 = _mm_unpacklo_epi32(s2, s3);
+    s2 = _mm_unpackhi_epi32(s2, s3);
+    s3 = _mm_unpacklo_epi32(s0, s2);
+    s0 = _mm_unpackhi_epi32(s0, s2);
+    s2 = _mm_unpackhi_epi32(s1, t);
+    s1 = _mm_unpacklo_epi32(s1, t);
+}
+
+// Rounds 0..3 in full and the AES steps of round 4; the caller does the last mix.
+HARAKA_INLINE void rounds512(__m128i& s0, __m128i& s1, __m128i& s2, __m128i& s3,
+                             const uint8_t* rc) {
+    aes512(s0, s1, s2, s3, rc, 0);
+    mix512(s0, s1, s2, s3);
+    aes512(s0, s1, s2, s3, rc, 1);
+    mix512(s0, s1, s2, s3);
+    aes512(s0, s1, s2, s3, rc, 2);
+    mix512(s0, s1, s2, s3);
+    aes512(s0, s1, s2, s3, rc, 3);
+    mix512(s0, s1, s2, s3);
+    aes512(s0, s1, s2, s3, rc, 4);
+}
+
+} // namespace
+
+alignas(32) uint8_t haraka_rc_fast[640];
+
+void haraka256_hash_aesni(uint8_t* out, const uint8_t* in) {
+    const __m128i* src = reinterpret_cast<const __m128i*>(in);
+    const __m128i in0 = _mm_load_si128(src), in1 = _mm_load_si128(src + 1);
+    __m128i s0 = in0, s1 = in1;
+#define HARAKA256_ROUND(r)                                                                         \
+    s0 = _mm_aesenc_si128(s0, rc_at(haraka_rc_fast, 4 * (r)));                                     \
+    s1 = _mm_aesenc_si128(s1, rc_at(haraka_rc_fast, 4 * (r) + 1));                                 \
+    s0 = _mm_aesenc_si128(s0, rc_at(haraka_rc_fast, 4 * (r) + 2));                                 \
+    s1 = _mm_aesenc_si128(s1, rc_at(haraka_rc_fast, 4 * (r) + 3));                                 \
+    {                                                                                              \
+        const __m128i t = _mm_unpacklo_epi32(s0, s1);                                              \
+        s1 = _mm_unpackhi_epi32(s0, s1);                                                           \
+        s0 = t;                                                                                    \
+    }
+    HARAKA256_ROUND(0)
+    HARAKA256_ROUND(1)
+    HARAKA256_ROUND(2)
+    HARAKA256_ROUND(3)
+    HARAKA256_ROUND(4)
+#undef HARAKA256_ROUND
+    __m128i* dst = reinterpret_cast<__m128i*>(out);
+    _mm_storeu_si128(dst, _mm_xor_si128(s0, in0));
+    _mm_storeu_si128(dst + 1, _mm_xor_si128(s1, in1));
+}
+
+void haraka512_hash_aesni(uint8_t* out, const uint8_t* in) {
+    const __m128i* src = reinterpret_cast<const __m128i*>(in);
+    const __m128i in0 = _mm_load_si128(src), in1 = _mm_load_si128(src + 1);
+    const __m128i in2 = _mm_load_si128(src + 2), in3 = _mm_load_si128(src + 3);
+    __m128i s0 = in0, s1 = in1, s2 = in2, s3 = in3;
+    rounds512(s0, s1, s2, s3, haraka_rc_fast);
+    mix512(s0, s1, s2, s3);
+    s0 = _mm_xor_si128(s0, in0);
+    s1 = _mm_xor_si128(s1, in1);
+    s2 = _mm_xor_si128(s2, in2);
+    s3 = _mm_xor_si128(s3, in3);
+    // Truncation keeps the high halves of lanes 0 and 1 and the low halves of lanes 2 and 3.
+    __m128i* dst = reinterpret_cast<__m128i*>(out);
+    _mm_storeu_si128(dst, _mm_unpackhi_epi64(s0, s1));
+    _mm_storeu_si128(dst + 1, _mm_unpacklo_epi64(s2, s3));
+}
+
+void haraka512_hash_rc_aesni(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
+    const __m128i* src = reinterpret_cast<const __m128i*>(in);
+    __m128i s0 = _mm_load_si128(src), s1 = _mm_load_si128(src + 1);
+    __m128i s2 = _mm_load_si128(src + 2), s3 = _mm_load_si128(src + 3);
+    rounds512(s0, s1, s2, s3, rc);
+    // Only the last mix's s3 = lo(hi(s0, s1), hi(s2, s3)) feeds out[24..31].
+    const __m128i last = _mm_unpacklo_epi32(_mm_unpackhi_epi32(s0, s1), _mm_unpackhi_epi32(s2, s3));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 24),
+                     _mm_xor_si128(last, _mm_load_si128(src + 3)));
+}

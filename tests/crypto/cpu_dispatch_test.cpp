@@ -1,0 +1,147 @@
+// The probe's decision for given CPUID answers, its caching, and the selection.
+#include <cpuid.h>
+#include <cstring>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "crypto/cpu_dispatch.h"
+#include "crypto/haraka.h"
+#include "tests/crypto/test_util.h"
+
+namespace {
+
+// real_ecx reads this machine's leaf-1 ECX without going through the probe.
+uint32_t real_ecx() {
+    unsigned a, b, c, d;
+    return __get_cpuid(1, &a, &b, &c, &d) ? c : 0;
+}
+
+// A processor that the test stands in for, with a count of CPUID executions.
+struct FakeCpu {
+    uint32_t max_leaf;
+    uint32_t leaf1_ecx;
+    int calls = 0;
+    int leaf1_calls = 0;
+};
+FakeCpu* fake_cpu = nullptr;
+
+void fake_cpuid(uint32_t leaf, uint32_t* eax, uint32_t* ecx) {
+    ++fake_cpu->calls;
+    if (leaf == 1) ++fake_cpu->leaf1_calls;
+    *eax = leaf == 0 ? fake_cpu->max_leaf : 0;
+    *ecx = leaf == 1 ? fake_cpu->leaf1_ecx : 0;
+}
+
+// Restores the process's real probe state after each test.
+class ProbeTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        saved_support_ = fast_hash_support;
+        saved_cpuid_ = cpuid_fn;
+        saved_fns_[0] = reinterpret_cast<void*>(haraka256_fn);
+        saved_fns_[1] = reinterpret_cast<void*>(haraka512_fn);
+        saved_fns_[2] = reinterpret_cast<void*>(haraka512_rc_fn);
+    }
+    void TearDown() override {
+        fast_hash_support = saved_support_;
+        cpuid_fn = saved_cpuid_;
+        haraka256_fn = reinterpret_cast<haraka256_fn_t>(saved_fns_[0]);
+        haraka512_fn = reinterpret_cast<haraka512_fn_t>(saved_fns_[1]);
+        haraka512_rc_fn = reinterpret_cast<haraka512_rc_fn_t>(saved_fns_[2]);
+        fake_cpu = nullptr;
+    }
+    int32_t probe_on(FakeCpu& cpu) {
+        fake_cpu = &cpu;
+        cpuid_fn = fake_cpuid;
+        fast_hash_support = 0x80;
+        return probe_fast_hash_support();
+    }
+
+  private:
+    int32_t saved_support_;
+    cpuid_fn_t saved_cpuid_;
+    void* saved_fns_[3];
+};
+
+struct ProbeCase {
+    const char* name;
+    uint32_t max_leaf;
+    uint32_t leaf1_ecx;
+    int32_t expected;
+    int expected_leaf1_calls;
+};
+
+const ProbeCase kProbeCases[] = {
+    {"leaf0 reports no leaves", 0, 0xffffffff, 0, 0},
+    {"AES and PCLMULQDQ without AVX", 1, (1u << 25) | (1u << 1), 0, 1},
+    {"AES and AVX without PCLMULQDQ", 1, (1u << 25) | (1u << 28), 0, 1},
+    {"PCLMULQDQ and AVX without AES", 1, (1u << 1) | (1u << 28), 0, 1},
+    {"all three", 0xd, 0x12000002, 1, 1},
+    {"all three with others set", 0x16, 0xfffa3203, 1, 1},
+    {"nothing", 0xd, 0, 0, 1},
+};
+
+TEST_F(ProbeTest, DecisionTable) {
+    for (const ProbeCase& c : kProbeCases) {
+        EXPECT_EQ(fast_hash_decision(c.max_leaf, c.leaf1_ecx), c.expected) << c.name;
+        FakeCpu cpu{c.max_leaf, c.leaf1_ecx};
+        EXPECT_EQ(probe_on(cpu), c.expected) << c.name;
+        EXPECT_EQ(cpu.leaf1_calls, c.expected_leaf1_calls) << c.name;
+        EXPECT_EQ(fast_hash_support, c.expected) << c.name;
+    }
+}
+
+TEST_F(ProbeTest, LaterProbesUseTheCachedAnswer) {
+    FakeCpu cpu{1, 0x12000002};
+    ASSERT_EQ(probe_on(cpu), 1);
+    const int calls = cpu.calls;
+    EXPECT_EQ(calls, 2);
+    cpu.leaf1_ecx = 0; // a changed processor must not be seen again
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(probe_fast_hash_support(), 1);
+    EXPECT_EQ(cpu.calls, calls);
+}
+
+TEST_F(ProbeTest, SelectionInstallsOneFamilyAndGivesKnownAnswers) {
+    struct Expect {
+        uint32_t ecx;
+        haraka256_fn_t h256;
+        haraka512_fn_t h512;
+        haraka512_rc_fn_t h512_rc;
+    };
+    const Expect cases[] = {
+        {(1u << 25) | (1u << 1), haraka256_hash_portable, haraka512_hash_portable,
+         haraka512_hash_rc_portable},
+        {0x12000002, haraka256_hash_aesni, haraka512_hash_aesni, haraka512_hash_rc_aesni},
+    };
+    for (const Expect& e : cases) {
+        FakeCpu cpu{1, e.ecx};
+        probe_on(cpu);
+        select_haraka_implementations();
+        EXPECT_EQ(haraka256_fn, e.h256);
+        EXPECT_EQ(haraka512_fn, e.h512);
+        EXPECT_EQ(haraka512_rc_fn, e.h512_rc);
+        if (e.h256 == haraka256_hash_aesni && fast_hash_decision(1, real_ecx()) != 1) continue;
+        alignas(16) uint8_t in[64];
+        for (int i = 0; i < 64; ++i)
+            in[i] = i;
+        uint8_t out[32];
+        haraka512_fn(out, in);
+        EXPECT_EQ(to_hex(out, 32),
+                  "be7f723b4e80a99813b292287f306f625a6d57331cae5f34dd9277b0945be2aa");
+        haraka256_fn(out, in);
+        EXPECT_EQ(to_hex(out, 32),
+                  "8027ccb87949774b78d0545fb72bf70c695c2a0923cbd47bba1159efbf2b2c1c");
+    }
+}
+
+TEST_F(ProbeTest, PortableSelectionFillsItsOwnTableOnly) {
+    std::memset(haraka_rc_soft, 0, sizeof haraka_rc_soft);
+    FakeCpu cpu{0, 0};
+    probe_on(cpu);
+    select_haraka_implementations();
+    EXPECT_EQ(0, std::memcmp(haraka_rc_soft, HARAKA_RC, sizeof haraka_rc_soft));
+}
+
+} // namespace

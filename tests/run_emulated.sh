@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs a test helper on an emulated processor and checks the probe's answer.
+# Usage: run_emulated.sh CPU EXPECTED_ANSWER PROGRAM
+# Exit 77 (reported as skipped) when qemu-x86_64 is not installed.
+set -u
+cpu=$1 expect=$2 prog=$3
+if ! command -v qemu-x86_64 >/dev/null 2>&1; then
+  echo "qemu-x86_64 not installed: skipped"
+  exit 77
+fi
+out=$(qemu-x86_64 -cpu "$cpu" "$prog" 2>&1)
+status=$?
+echo "$out"
+[ $status -eq 0 ] || { echo "FAIL: exit status $status on $cpu"; exit 1; }
+grep -qx "fast_hash_support=$expect" <<<"$out" || { echo "FAIL: expected answer $expect on $cpu"; exit 1; }
+grep -qx "known_answers=ok" <<<"$out" || { echo "FAIL: wrong hashes on $cpu"; exit 1; }
+echo "PASS: $cpu answered $expect with correct hashes"
