@@ -41,6 +41,9 @@ test-asan: build-asan
 
 test: test-normal test-asan
 
+bench: build
+	./$(BUILD)/bench/zantu_bench
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 

@@ -21,6 +21,10 @@ struct HarakaForm {
     bool needs_aesni;
 };
 
+void PrintTo(const HarakaForm& form, std::ostream* os) {
+    *os << form.name;
+}
+
 const HarakaForm kForms[] = {
     {"portable", haraka256_hash_portable, haraka512_hash_portable, haraka512_hash_rc_portable,
      false},

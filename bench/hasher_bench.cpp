@@ -1,0 +1,91 @@
+// Costs of the hasher's operations, per form: one Finalize (variant C), one key
+// expansion, one key restore, one Write of the 1487-byte hash input.
+#include <cstring>
+#include <vector>
+
+#include <benchmark/benchmark.h>
+
+#include "crypto/zantu_hash.h"
+
+namespace {
+
+// Installs one form for the duration of a benchmark; returns false if the processor lacks it.
+bool use_form(benchmark::State& state, int32_t fast) {
+    load_haraka_constants();
+    static const int32_t real = probe_fast_hash_support(); // before any benchmark changes it
+    if (fast == 1 && real != 1) {
+        state.SkipWithError("processor lacks the fast forms");
+        return false;
+    }
+    fast_hash_support = fast;
+    install_haraka_forms(fast);
+    return true;
+}
+
+std::vector<uint8_t> hash_input() {
+    std::vector<uint8_t> in(1487);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<uint8_t>(i * 7 + 3);
+    return in;
+}
+
+void BM_Finalize(benchmark::State& state) {
+    if (!use_form(state, static_cast<int32_t>(state.range(0)))) return;
+    CZantuHashV2 h(4);
+    const std::vector<uint8_t> in = hash_input();
+    h.Write(in.data(), in.size());
+    PrepareKey(h.current);
+    uint32_t nonce = 0;
+    uint8_t out[32];
+    for (auto _ : state) {
+        std::memcpy(h.current + 44, &nonce, 3);
+        h.Finalize(out);
+        benchmark::DoNotOptimize(out);
+        ++nonce;
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+void BM_PrepareKeyExpand(benchmark::State& state) {
+    if (!use_form(state, static_cast<int32_t>(state.range(0)))) return;
+    CZantuHashV2 h(4);
+    alignas(16) uint8_t seeds[2][32] = {{1}, {2}};
+    int which = 0;
+    for (auto _ : state) {
+        PrepareKey(seeds[which]); // alternating seeds: every call expands
+        which ^= 1;
+    }
+}
+
+void BM_PrepareKeyRestore(benchmark::State& state) {
+    if (!use_form(state, static_cast<int32_t>(state.range(0)))) return;
+    CZantuHashV2 h(4);
+    alignas(16) uint8_t seed[32] = {3};
+    PrepareKey(seed);
+    for (auto _ : state) {
+        PrepareKey(seed);
+        benchmark::ClobberMemory();
+    }
+}
+
+void BM_Write1487(benchmark::State& state) {
+    if (!use_form(state, static_cast<int32_t>(state.range(0)))) return;
+    CZantuHashV2 h(4);
+    const std::vector<uint8_t> in = hash_input();
+    for (auto _ : state) {
+        h.Reset();
+        h.Write(in.data(), in.size());
+        benchmark::DoNotOptimize(h.current);
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(in.size()));
+}
+
+// Argument 1 is the fast form, 0 the portable one.
+BENCHMARK(BM_Finalize)->ArgName("fast")->Arg(1)->Arg(0);
+BENCHMARK(BM_PrepareKeyExpand)->ArgName("fast")->Arg(1)->Arg(0);
+BENCHMARK(BM_PrepareKeyRestore)->ArgName("fast")->Arg(1)->Arg(0);
+BENCHMARK(BM_Write1487)->ArgName("fast")->Arg(1)->Arg(0);
+
+} // namespace
+
+BENCHMARK_MAIN();

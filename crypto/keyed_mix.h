@@ -1,0 +1,82 @@
+// The keyed mixing function of every digest: 32 data-dependent iterations over the
+// thread's hash key, in variants A, B and C, each in a fast and a portable form.
+#pragma once
+
+#include <cstdint>
+#include <emmintrin.h>
+
+using keyed_mix128_fn = __m128i (*)(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                                    __m128i** touch);
+using keyed_mix64_fn = uint64_t (*)(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                                    __m128i** touch);
+
+// All twelve mixing functions share one contract: |key| is the 32-byte aligned thread key
+// (552 entries, entries 0..511 may be rewritten), |block| the 16-byte aligned 64-byte block
+// (never written), |touch| receives the 64 entry references in iteration order. The fast
+// forms need AES-NI and PCLMULQDQ and assume |keyIndexMask| is 8191; the portable forms
+// derive the entry mask and start entry from |keyIndexMask|.
+
+// keyed_mix128_a_fast runs the 32 iterations of variant A and returns the accumulator.
+__m128i keyed_mix128_a_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                            __m128i** touch);
+// keyed_mix128_b_fast runs the 32 iterations of variant B and returns the accumulator.
+__m128i keyed_mix128_b_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                            __m128i** touch);
+// keyed_mix128_c_fast runs the 32 iterations of variant C and returns the accumulator.
+__m128i keyed_mix128_c_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                            __m128i** touch);
+// keyed_mix128_a_portable is keyed_mix128_a_fast in plain integer code.
+__m128i keyed_mix128_a_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                                __m128i** touch);
+// keyed_mix128_b_portable is keyed_mix128_b_fast in plain integer code.
+__m128i keyed_mix128_b_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                                __m128i** touch);
+// keyed_mix128_c_portable is keyed_mix128_c_fast in plain integer code.
+__m128i keyed_mix128_c_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                                __m128i** touch);
+
+// keyed_mix64_a_fast is keyed_mix128_a_fast followed by clhash_reduce64_fast.
+uint64_t keyed_mix64_a_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                            __m128i** touch);
+// keyed_mix64_b_fast is keyed_mix128_b_fast followed by clhash_reduce64_fast.
+uint64_t keyed_mix64_b_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                            __m128i** touch);
+// keyed_mix64_c_fast is keyed_mix128_c_fast followed by clhash_reduce64_fast.
+uint64_t keyed_mix64_c_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                            __m128i** touch);
+// keyed_mix64_a_portable is keyed_mix128_a_portable followed by clhash_reduce64_portable.
+uint64_t keyed_mix64_a_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                                __m128i** touch);
+// keyed_mix64_b_portable is keyed_mix128_b_portable followed by clhash_reduce64_portable.
+uint64_t keyed_mix64_b_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                                __m128i** touch);
+// keyed_mix64_c_portable is keyed_mix128_c_portable followed by clhash_reduce64_portable.
+uint64_t keyed_mix64_c_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
+                                __m128i** touch);
+
+// clhash_reduce64_fast mixes in the length term and reduces |acc| modulo
+// x^64 + x^4 + x^3 + x + 1; needs PCLMULQDQ.
+uint64_t clhash_reduce64_fast(__m128i acc);
+// clhash_reduce64_portable is clhash_reduce64_fast in plain integer code.
+uint64_t clhash_reduce64_portable(__m128i acc);
+
+// soft_u128 is a 128-bit value of the portable code: lo is bytes 0..7, hi bytes 8..15.
+struct soft_u128 {
+    uint64_t lo;
+    uint64_t hi;
+};
+
+// clmul64_soft returns the carry-less product of |a| and |b|.
+soft_u128 clmul64_soft(uint64_t a, uint64_t b);
+
+// clmul_select_soft returns the carry-less product of one half of |x| (bit 0 of |sel|: 0 lo,
+// 1 hi) and one half of |y| (bit 4 of |sel|), as PCLMULQDQ does.
+soft_u128 clmul_select_soft(soft_u128 x, soft_u128 y, unsigned sel);
+
+// mulhrs16_soft returns, per signed 16-bit lane, (a * b + 0x4000) >> 15 cut to 16 bits, as
+// PMULHRSW does.
+soft_u128 mulhrs16_soft(soft_u128 a, soft_u128 b);
+
+// shuffle_bytes_soft returns bytes table[idx_j & 15], or 0 where idx_j has bit 7 set, as
+// PSHUFB does.
+soft_u128 shuffle_bytes_soft(soft_u128 table, soft_u128 idx);

@@ -1,0 +1,92 @@
+// The hasher object: absorbs an input with Haraka-512/256 and finishes digests nonce by nonce.
+// The allocation failure must abort in release builds too.
+#undef NDEBUG
+#include <cassert>
+#include <cstdio>
+#include <cstring>
+
+#include "crypto/zantu_hash.h"
+
+namespace {
+
+constexpr int64_t kKeySize = 8832;
+constexpr int64_t kKeyIndexMask = 8191;
+
+struct MixPair {
+    keyed_mix64_fn final_fn;
+    keyed_mix128_fn core_fn;
+};
+
+// Rows: variant A, B, C; columns: portable, fast.
+const MixPair kMixTable[3][2] = {
+    {{keyed_mix64_a_portable, keyed_mix128_a_portable}, {keyed_mix64_a_fast, keyed_mix128_a_fast}},
+    {{keyed_mix64_b_portable, keyed_mix128_b_portable}, {keyed_mix64_b_fast, keyed_mix128_b_fast}},
+    {{keyed_mix64_c_portable, keyed_mix128_c_portable}, {keyed_mix64_c_fast, keyed_mix128_c_fast}},
+};
+
+} // namespace
+
+CZantuHashV2::CZantuHashV2(int version) {
+    keySize = kKeySize;
+    const int32_t fast = probe_fast_hash_support() == 1 ? 1 : 0;
+    const int variant = version <= 2 ? 0 : version == 3 ? 1 : 2;
+    mixFinal = kMixTable[variant][fast].final_fn;
+    mixCore = kMixTable[variant][fast].core_fn;
+    if (AcquireKeyBuffer(keySize)) {
+        keyIndexMask = kKeyIndexMask;
+    } else {
+        keyIndexMask = 0;
+        keySize = 0;
+    }
+    Reset();
+    if (!ThreadKeyBuffer()) {
+        std::printf("ERROR: failed to allocate hash buffer - terminating\n");
+        std::fflush(stdout);
+        assert(false);
+    }
+}
+
+void CZantuHashV2::Reset() {
+    pending = 0;
+    current = blockA;
+    spare = blockB;
+    std::memset(blockA, 0, sizeof blockA);
+}
+
+CZantuHashV2& CZantuHashV2::Write(const uint8_t* data, size_t len) {
+    size_t p = 0;
+    while (p < len) {
+        const size_t room = 32 - pending;
+        if (len - p < room) {
+            std::memcpy(current + 32 + pending, data + p, len - p);
+            pending += len - p;
+            return *this;
+        }
+        std::memcpy(current + 32 + pending, data + p, room);
+        haraka512_fn(spare, current);
+        pending = 0;
+        uint8_t* full = current;
+        current = spare;
+        spare = full;
+        p += room;
+    }
+    return *this;
+}
+
+void CZantuHashV2::FillTail(const uint8_t* value, int n) {
+    for (size_t i = 0; 32 + pending + i <= 63; ++i)
+        current[32 + pending + i] = value[i % n];
+}
+
+void CZantuHashV2::Finalize(uint8_t out[32]) {
+    __m128i* key = reinterpret_cast<__m128i*>(ThreadKeyBuffer());
+    FillTail(current, 16);
+    const uint64_t v =
+        mixFinal(key, reinterpret_cast<const __m128i*>(current), keyIndexMask, ThreadTouchList());
+    uint8_t v_bytes[8];
+    std::memcpy(v_bytes, &v, 8); // x86-64 is little-endian, as the digest wants
+    FillTail(v_bytes, 8);
+    haraka512_rc_fn(out, current,
+                    reinterpret_cast<const uint8_t*>(key + (v & (keyIndexMask >> 4))));
+    RestoreTouched();
+}

@@ -1,0 +1,341 @@
+#include "crypto/keyed_mix.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "crypto/cpu_dispatch.h"
+
+namespace {
+
+constexpr size_t kKeyBytes = 8832;
+constexpr uint64_t kIndexMask = 8191;
+constexpr int kStart = 513;
+
+struct FreeDeleter {
+    void operator()(void* p) const { std::free(p); }
+};
+using KeyBuffer = std::unique_ptr<uint8_t, FreeDeleter>;
+
+KeyBuffer NewKeyBuffer() {
+    return KeyBuffer(static_cast<uint8_t*>(std::aligned_alloc(32, 2 * kKeyBytes)));
+}
+
+__m128i* Entries(const KeyBuffer& k) {
+    return reinterpret_cast<__m128i*>(k.get());
+}
+
+uint64_t Lo(const uint8_t* entry) {
+    uint64_t v;
+    std::memcpy(&v, entry, 8);
+    return v;
+}
+void SetLo(uint8_t* entry, uint64_t v) {
+    std::memcpy(entry, &v, 8);
+}
+
+struct MixForm {
+    const char* name;
+    char variant;
+    bool fast;
+    keyed_mix128_fn mix128;
+    keyed_mix64_fn mix64;
+};
+
+const MixForm kForms[] = {
+    {"AFast", 'a', true, keyed_mix128_a_fast, keyed_mix64_a_fast},
+    {"BFast", 'b', true, keyed_mix128_b_fast, keyed_mix64_b_fast},
+    {"CFast", 'c', true, keyed_mix128_c_fast, keyed_mix64_c_fast},
+    {"APortable", 'a', false, keyed_mix128_a_portable, keyed_mix64_a_portable},
+    {"BPortable", 'b', false, keyed_mix128_b_portable, keyed_mix64_b_portable},
+    {"CPortable", 'c', false, keyed_mix128_c_portable, keyed_mix64_c_portable},
+};
+
+void PrintTo(const MixForm& form, std::ostream* os) {
+    *os << form.name;
+}
+
+struct WorkedValue {
+    char variant;
+    const char* mix128_hex;
+    uint64_t mix64;
+    int second_r, second_x; // -1: not given
+};
+
+const WorkedValue kWorked[] = {
+    {'a', "8b47c9bf8ff90297cfd82141912ba3b2", 0xffcc60a267b964cbull, -1, -1},
+    {'b', "2efe252550224a7a12936a2770cddd88", 0x281ec9430166e207ull, 135, 265},
+    {'c', "56a7ab29f1c64dbb03c331680445d877", 0xe0637198536aca17ull, 135, 265},
+};
+
+std::string Hex(const void* p, size_t n) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s;
+    for (size_t i = 0; i < n; ++i) {
+        const uint8_t b = static_cast<const uint8_t*>(p)[i];
+        s += digits[b >> 4];
+        s += digits[b & 15];
+    }
+    return s;
+}
+
+class KeyedMixFormTest : public ::testing::TestWithParam<MixForm> {
+  protected:
+    void SetUp() override {
+        if (GetParam().fast && probe_fast_hash_support() != 1)
+            GTEST_SKIP() << "no AES-NI/PCLMULQDQ/AVX";
+    }
+};
+
+TEST_P(KeyedMixFormTest, WorkedValues) {
+    const MixForm& form = GetParam();
+    const WorkedValue* want = nullptr;
+    for (const WorkedValue& w : kWorked)
+        if (w.variant == form.variant) want = &w;
+    ASSERT_NE(want, nullptr);
+
+    KeyBuffer buf = NewKeyBuffer();
+    alignas(16) uint8_t block[64];
+    for (int i = 0; i < 64; ++i)
+        block[i] = static_cast<uint8_t>(i);
+    // The touch list sits where the hasher keeps it, behind the backup area.
+    __m128i** touch = reinterpret_cast<__m128i**>(buf.get() + kKeyBytes + 8192);
+
+    for (size_t j = 0; j < kKeyBytes; ++j)
+        buf.get()[j] = static_cast<uint8_t>(j % 251);
+    const __m128i acc =
+        form.mix128(Entries(buf), reinterpret_cast<const __m128i*>(block), kIndexMask, touch);
+    EXPECT_EQ(Hex(&acc, 16), want->mix128_hex);
+    EXPECT_EQ(touch[0], Entries(buf) + 397);
+    EXPECT_EQ(touch[1], Entries(buf) + 436);
+    if (want->second_r >= 0) {
+        EXPECT_EQ(touch[2], Entries(buf) + want->second_r);
+        EXPECT_EQ(touch[3], Entries(buf) + want->second_x);
+    }
+    for (int r = 0; r < 64; ++r) {
+        EXPECT_GE(touch[r], Entries(buf));
+        EXPECT_LT(touch[r], Entries(buf) + 512);
+    }
+
+    for (size_t j = 0; j < kKeyBytes; ++j)
+        buf.get()[j] = static_cast<uint8_t>(j % 251);
+    EXPECT_EQ(form.mix64(Entries(buf), reinterpret_cast<const __m128i*>(block), kIndexMask, touch),
+              want->mix64);
+    for (int i = 0; i < 64; ++i)
+        ASSERT_EQ(block[i], i) << "the block was written";
+}
+
+INSTANTIATE_TEST_SUITE_P(AllForms, KeyedMixFormTest, ::testing::ValuesIn(kForms),
+                         [](const ::testing::TestParamInfo<MixForm>& info) {
+                             return std::string(info.param.name);
+                         });
+
+// One input, run through the fast and the portable form of one variant.
+struct MixInput {
+    KeyBuffer key = NewKeyBuffer();
+    alignas(16) uint8_t block[64];
+
+    explicit MixInput(std::mt19937_64& rng) {
+        for (size_t j = 0; j < kKeyBytes; j += 8)
+            SetLo(key.get() + j, rng());
+        for (int j = 0; j < 64; j += 8)
+            SetLo(block + j, rng());
+    }
+    uint8_t* Entry(size_t e) { return key.get() + 16 * e; }
+    uint64_t Sel() { return Lo(Entry(kStart)); }
+    // The low half of working block j as the variant sees it.
+    uint64_t WorkLo(char variant, uint64_t j) {
+        uint64_t w = Lo(block + 16 * j);
+        if (variant != 'a' && j < 2) w ^= Lo(block + 16 * (j + 2));
+        return w;
+    }
+};
+
+void ExpectFormsAgree(const MixForm& fast, const MixForm& portable, MixInput& in, bool wide) {
+    KeyBuffer k1 = NewKeyBuffer(), k2 = NewKeyBuffer();
+    std::memcpy(k1.get(), in.key.get(), kKeyBytes);
+    std::memcpy(k2.get(), in.key.get(), kKeyBytes);
+    alignas(16) uint8_t block[64];
+    std::memcpy(block, in.block, 64);
+    const auto* b = reinterpret_cast<const __m128i*>(block);
+    __m128i* t1[64];
+    __m128i* t2[64];
+    if (wide) {
+        const __m128i r1 = fast.mix128(Entries(k1), b, kIndexMask, t1);
+        const __m128i r2 = portable.mix128(Entries(k2), b, kIndexMask, t2);
+        ASSERT_EQ(Hex(&r1, 16), Hex(&r2, 16));
+    } else {
+        ASSERT_EQ(fast.mix64(Entries(k1), b, kIndexMask, t1),
+                  portable.mix64(Entries(k2), b, kIndexMask, t2));
+    }
+    ASSERT_EQ(std::memcmp(k1.get(), k2.get(), kKeyBytes), 0) << "key contents differ";
+    for (int r = 0; r < 64; ++r)
+        ASSERT_EQ(t1[r] - Entries(k1), t2[r] - Entries(k2)) << r;
+    // The first picks come from the start value, so the steered case was really taken.
+    const uint64_t sel = in.Sel();
+    ASSERT_EQ(t1[0] - Entries(k1), static_cast<ptrdiff_t>((sel >> 5) & 511));
+    ASSERT_EQ(t1[1] - Entries(k1), static_cast<ptrdiff_t>((sel >> 32) & 511));
+    ASSERT_EQ(std::memcmp(block, in.block, 64), 0) << "the block was written";
+}
+
+class KeyedMixVariantTest : public ::testing::TestWithParam<char> {
+  protected:
+    void SetUp() override {
+        if (probe_fast_hash_support() != 1) GTEST_SKIP() << "no AES-NI/PCLMULQDQ/AVX";
+        fast_ = kForms[GetParam() - 'a'];
+        portable_ = kForms[3 + GetParam() - 'a'];
+    }
+    MixForm fast_, portable_;
+};
+
+TEST_P(KeyedMixVariantTest, FastMatchesPortableOnRandomInputs) {
+    std::mt19937_64 rng(0x5eed0000 + GetParam());
+    for (int trial = 0; trial < 3000; ++trial) {
+        MixInput in(rng);
+        ExpectFormsAgree(fast_, portable_, in, trial & 1);
+        if (HasFatalFailure()) FAIL() << "trial " << trial;
+    }
+}
+
+// Steered first iterations: the selector is the start value's low half, so each row forces
+// a case and a corner of it; the rest of the selector stays random.
+enum Tweak { kPlain, kRequalsX, kNegOddDividend, kNegEvenDividend, kNegRemainders, kMinLanes };
+
+struct SteerRow {
+    const char* what;
+    uint64_t case_bits;
+    int rounds; // sel >> 61, or -1 for random
+    uint64_t set_bits, clear_bits;
+    Tweak tweak;
+};
+
+constexpr uint64_t kLoopTestBits = 0xFFull << 28;
+
+const SteerRow kSteerRows[] = {
+    {"0c negative odd dividend", 0x0c, -1, 0, 0, kNegOddDividend},
+    {"0c negative even dividend", 0x0c, -1, 0, 0, kNegEvenDividend},
+    {"14 n=7, all AES rounds", 0x14, 7, 0, kLoopTestBits, kPlain},
+    {"14 n=7, all clmul rounds", 0x14, 7, kLoopTestBits, 0, kPlain},
+    {"14 n=0", 0x14, 0, 0, 0, kPlain},
+    {"14 n=3, bit 31 clear", 0x14, 3, 0, 1ull << 31, kPlain},
+    {"18 n=7, negative remainders", 0x18, 7, kLoopTestBits, 0, kNegRemainders},
+    {"18 n=7, all multiply rounds", 0x18, 7, 0, kLoopTestBits, kPlain},
+    {"18 n=0", 0x18, 0, 0, 0, kPlain},
+    {"08 lanes of -32768", 0x08, -1, 2, 1, kMinLanes},
+};
+
+TEST_P(KeyedMixVariantTest, FastMatchesPortableOnSteeredCases) {
+    const char v = GetParam();
+    std::vector<SteerRow> rows(std::begin(kSteerRows), std::end(kSteerRows));
+    for (uint64_t c = 0; c < 0x20; c += 4) {
+        rows.push_back({"plain case", c, -1, 0, 0, kPlain});
+        rows.push_back({"R == X", c, -1, 0, 0, kRequalsX});
+    }
+    std::mt19937_64 rng(0xca5e0000 + v);
+    for (const SteerRow& row : rows) {
+        SCOPED_TRACE(::testing::Message() << row.what << ", case " << std::hex << row.case_bits);
+        for (int trial = 0; trial < 40; ++trial) {
+            MixInput in(rng);
+            uint64_t sel = (in.Sel() & ~0x1cull) | row.case_bits;
+            if (row.rounds >= 0) sel = (sel << 3 >> 3) | static_cast<uint64_t>(row.rounds) << 61;
+            sel = (sel | row.set_bits) & ~row.clear_bits;
+            const uint64_t r = (sel >> 5) & 511;
+            if (row.tweak == kRequalsX) sel = (sel & ~(511ull << 32)) | r << 32;
+            SetLo(in.Entry(kStart), sel);
+            const uint64_t x = (sel >> 32) & 511;
+            ASSERT_EQ(sel & 0x1c, row.case_bits);
+            const uint64_t p = in.WorkLo(v, sel & 3), q = in.WorkLo(v, (sel & 3) ^ 1);
+
+            if (row.tweak == kNegOddDividend || row.tweak == kNegEvenDividend) {
+                // d = lo(acc ^ q ^ t2): pick t2 to make it negative with the wanted parity.
+                const uint64_t d = (rng() | 1ull << 63) & ~1ull;
+                SetLo(in.Entry(r), (d | (row.tweak == kNegOddDividend)) ^ sel ^ q);
+                const int64_t got = static_cast<int64_t>(sel ^ q ^ Lo(in.Entry(r)));
+                ASSERT_LT(got, 0);
+                ASSERT_EQ(got & 1, row.tweak == kNegOddDividend ? 1 : 0);
+            } else if (row.tweak == kNegRemainders && v != 'a') {
+                // Round m reads K[R + m] with n = 7 - m and XORs P for odd n, else Q.
+                for (int m = 0; m <= 7 && r + m != kStart; ++m) {
+                    const uint64_t mask = (7 - m) & 1 ? p : q;
+                    SetLo(in.Entry(r + m), (rng() | 1ull << 63) ^ mask);
+                    ASSERT_LT(static_cast<int64_t>(Lo(in.Entry(r + m)) ^ mask), 0);
+                }
+            } else if (row.tweak == kMinLanes) {
+                // With P = W[2] = s2 set to the start value, acc ^ P ^ t1 is t1: all -32768.
+                ASSERT_EQ(sel & 3, 2u);
+                const uint64_t m = 0x8000800080008000ull;
+                SetLo(in.Entry(x), m);
+                SetLo(in.Entry(x) + 8, m);
+                std::memcpy(in.block + 32, in.Entry(kStart), 16);
+                ASSERT_EQ(sel ^ in.WorkLo(v, 2) ^ Lo(in.Entry(x)), m);
+            }
+            ExpectFormsAgree(fast_, portable_, in, trial & 1);
+            if (HasFatalFailure()) FAIL() << "trial " << trial;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllVariants, KeyedMixVariantTest, ::testing::Values('a', 'b', 'c'),
+                         [](const ::testing::TestParamInfo<char>& info) {
+                             return std::string("Variant") + static_cast<char>(info.param - 32);
+                         });
+
+// A bit-at-a-time product, independent of the table method under test.
+soft_u128 ShiftXorProduct(uint64_t a, uint64_t b) {
+    soft_u128 r{0, 0};
+    for (int i = 0; i < 64; ++i) {
+        if (!((a >> i) & 1)) continue;
+        r.lo ^= b << i;
+        if (i) r.hi ^= b >> (64 - i);
+    }
+    return r;
+}
+
+TEST(ClmulSoft, MatchesShiftXorProduct) {
+    std::mt19937_64 rng(42);
+    const uint64_t edges[] = {
+        0, 1, ~0ull, 1ull << 63, 0xE000000000000000ull, 0x8888888888888888ull};
+    for (uint64_t a : edges)
+        for (uint64_t b : edges) {
+            const soft_u128 got = clmul64_soft(a, b), want = ShiftXorProduct(a, b);
+            EXPECT_EQ(got.lo, want.lo) << std::hex << a << " " << b;
+            EXPECT_EQ(got.hi, want.hi) << std::hex << a << " " << b;
+        }
+    for (int i = 0; i < 5000; ++i) {
+        const uint64_t a = rng(), b = rng();
+        const soft_u128 got = clmul64_soft(a, b), want = ShiftXorProduct(a, b);
+        ASSERT_EQ(got.lo, want.lo) << std::hex << a << " " << b;
+        ASSERT_EQ(got.hi, want.hi) << std::hex << a << " " << b;
+    }
+}
+
+TEST(MulhrsSoft, MostNegativeLanesWrapTo0x8000) {
+    const soft_u128 m{0x8000800080008000ull, 0x8000800080008000ull};
+    const soft_u128 got = mulhrs16_soft(m, m);
+    EXPECT_EQ(got.lo, m.lo);
+    EXPECT_EQ(got.hi, m.hi);
+}
+
+TEST(ClhashReducePortable, LengthTermAndFold) {
+    // Zero gives only the length term; a top bit of hi folds to x^63 and T[0x1b >> 1].
+    const struct {
+        uint64_t lo, hi, want;
+    } rows[] = {
+        {0, 0, 0x10000},
+        {0x10000, 0, 0},
+        {0, 1, 0x10000 ^ 0x1b},
+        {0, 1ull << 63, 0x10000 ^ (1ull << 63) ^ 0xaf},
+    };
+    for (const auto& row : rows) {
+        const __m128i acc =
+            _mm_set_epi64x(static_cast<long long>(row.hi), static_cast<long long>(row.lo));
+        EXPECT_EQ(clhash_reduce64_portable(acc), row.want) << std::hex << row.lo << " " << row.hi;
+    }
+}
+
+} // namespace

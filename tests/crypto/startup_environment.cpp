@@ -1,0 +1,22 @@
+// Every crypto test starts from the state the solver's start-up leaves: constants loaded,
+// processor probed, Haraka forms selected.
+#include <gtest/gtest.h>
+
+#include "crypto/cpu_dispatch.h"
+#include "crypto/haraka.h"
+
+namespace {
+
+class StartupEnvironment : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        load_haraka_constants();
+        probe_fast_hash_support();
+        select_haraka_implementations();
+    }
+};
+
+[[maybe_unused]] ::testing::Environment* const startup_environment =
+    ::testing::AddGlobalTestEnvironment(new StartupEnvironment);
+
+} // namespace

@@ -1,0 +1,206 @@
+// The hasher object: worked digests in both forms, the split-independence of Write, the
+// key invariants around Finalize, variant selection and the allocation failure path.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "crypto/zantu_hash.h"
+#include "tests/crypto/form_fixture.h"
+#include "tests/crypto/test_util.h"
+
+namespace {
+
+// The worked input: byte i is i mod 256, with the length prefix and the nonce patched in.
+std::vector<uint8_t> worked_input(uint32_t nonce) {
+    std::vector<uint8_t> in(1487);
+    for (size_t i = 0; i < in.size(); ++i)
+        in[i] = static_cast<uint8_t>(i);
+    in[140] = 0xfd, in[141] = 0x40, in[142] = 0x05;
+    in[1484] = nonce & 0xff, in[1485] = (nonce >> 8) & 0xff, in[1486] = (nonce >> 16) & 0xff;
+    return in;
+}
+
+uint64_t digest_word(const uint8_t out[32]) {
+    uint64_t w;
+    std::memcpy(&w, out + 24, 8);
+    return w;
+}
+
+class HasherTest : public HashFormTest {};
+
+TEST_P(HasherTest, WorkedDigest) {
+    CZantuHashV2 h(4);
+    const std::vector<uint8_t> in = worked_input(0);
+    h.Reset();
+    h.Write(in.data(), in.size());
+    ASSERT_EQ(h.pending, 15u);
+    EXPECT_EQ(to_hex(h.current, 32),
+              "73a0ae2fb876c5e3d54d1b3c91e60084e6d921a6742db23a15531a2976eb95ea");
+    EXPECT_EQ(to_hex(h.current + 32, 15), "c0c1c2c3c4c5c6c7c8c9cacb000000");
+    PrepareKey(h.current);
+
+    // The steps of Finalize one by one, for nonce 0.
+    h.FillTail(h.current, 16);
+    EXPECT_EQ(to_hex(h.current + 47, 17), "73a0ae2fb876c5e3d54d1b3c91e6008473");
+    const uint64_t v =
+        h.mixFinal(reinterpret_cast<__m128i*>(ThreadKeyBuffer()),
+                   reinterpret_cast<const __m128i*>(h.current), h.keyIndexMask, ThreadTouchList());
+    EXPECT_EQ(v, 0x9af37a2fb169d94dull);
+    RestoreTouched();
+    uint8_t vb[8];
+    std::memcpy(vb, &v, 8);
+    h.FillTail(vb, 8);
+    EXPECT_EQ(to_hex(h.current + 47, 17), "4dd969b12f7af39a4dd969b12f7af39a4d");
+
+    const uint64_t expected[3] = {0xbfef9c8e7ef68422ull, 0xf320912b8134870cull,
+                                  0x003c746a499b6194ull};
+    for (uint32_t nonce = 0; nonce < 3; ++nonce) {
+        h.current[44] = nonce & 0xff, h.current[45] = 0, h.current[46] = 0;
+        uint8_t out[32];
+        h.Finalize(out);
+        EXPECT_EQ(digest_word(out), expected[nonce]) << "nonce " << nonce;
+        // A second Finalize of the same nonce gives the same digest: the key was restored.
+        h.Finalize(out);
+        EXPECT_EQ(digest_word(out), expected[nonce]) << "repeat of nonce " << nonce;
+    }
+}
+
+TEST_P(HasherTest, WriteIgnoresHowTheInputIsSplit) {
+    std::mt19937_64 rng(7);
+    std::vector<uint8_t> in(1487);
+    fill_random(rng, in.data(), in.size());
+    CZantuHashV2 whole(4);
+    whole.Write(in.data(), in.size());
+    PrepareKey(whole.current);
+    uint8_t expected[32];
+    whole.Finalize(expected);
+    const std::string chain = to_hex(whole.current, 32);
+
+    for (int trial = 0; trial < 50; ++trial) {
+        CZantuHashV2 h(4);
+        size_t p = 0;
+        while (p < in.size()) {
+            // Pieces of 0..70 bytes, so that exact fills, empty writes and multi-block
+            // writes all occur.
+            const size_t n = std::min<size_t>(rng() % 71, in.size() - p);
+            h.Write(in.data() + p, n);
+            p += n;
+        }
+        ASSERT_EQ(to_hex(h.current, 32), chain) << "trial " << trial;
+        ASSERT_EQ(h.pending, whole.pending);
+        PrepareKey(h.current);
+        uint8_t out[32];
+        h.Finalize(out);
+        ASSERT_EQ(to_hex(out + 24, 8), to_hex(expected + 24, 8)) << "trial " << trial;
+    }
+}
+
+TEST_P(HasherTest, ExactBlockFillsCompressAtOnce) {
+    CZantuHashV2 h(4);
+    uint8_t data[96] = {};
+    for (size_t len : {32u, 64u, 96u}) {
+        h.Reset();
+        h.Write(data, len);
+        EXPECT_EQ(h.pending, 0u) << len;
+        EXPECT_NE(to_hex(h.current, 32), std::string(64, '0')) << len;
+    }
+    // Short input: no compression yet, so the seed is all zero.
+    h.Reset();
+    h.Write(data, 31);
+    EXPECT_EQ(h.pending, 31u);
+    EXPECT_EQ(to_hex(h.current, 32), std::string(64, '0'));
+}
+
+TEST_P(HasherTest, KeyEqualsFreshExpansionAfterEveryFinalize) {
+    std::mt19937_64 rng(11);
+    CZantuHashV2 h(4);
+    std::vector<uint8_t> in(1487);
+    fill_random(rng, in.data(), in.size());
+    h.Write(in.data(), in.size());
+    PrepareKey(h.current);
+    alignas(32) static uint8_t fresh[8832];
+    ExpandKey(fresh, h.current, 8832);
+    for (uint32_t nonce = 0; nonce < 200; ++nonce) {
+        std::memcpy(h.current + 44, &nonce, 3);
+        uint8_t out[32];
+        h.Finalize(out);
+        ASSERT_EQ(0, std::memcmp(ThreadKeyBuffer(), fresh, sizeof fresh)) << "nonce " << nonce;
+    }
+}
+
+INSTANTIATE_FOR_EVERY_FORM(HasherTest);
+
+TEST(HasherVariants, VersionSelectsVariantAndForm) {
+    const int32_t real = probe_fast_hash_support();
+    struct Row {
+        int version;
+        keyed_mix64_fn fast64, portable64;
+        keyed_mix128_fn fast128, portable128;
+    };
+    const Row rows[] = {
+        {-5, keyed_mix64_a_fast, keyed_mix64_a_portable, keyed_mix128_a_fast,
+         keyed_mix128_a_portable},
+        {0, keyed_mix64_a_fast, keyed_mix64_a_portable, keyed_mix128_a_fast,
+         keyed_mix128_a_portable},
+        {2, keyed_mix64_a_fast, keyed_mix64_a_portable, keyed_mix128_a_fast,
+         keyed_mix128_a_portable},
+        {3, keyed_mix64_b_fast, keyed_mix64_b_portable, keyed_mix128_b_fast,
+         keyed_mix128_b_portable},
+        {4, keyed_mix64_c_fast, keyed_mix64_c_portable, keyed_mix128_c_fast,
+         keyed_mix128_c_portable},
+        {99, keyed_mix64_c_fast, keyed_mix64_c_portable, keyed_mix128_c_fast,
+         keyed_mix128_c_portable},
+    };
+    for (const Row& r : rows) {
+        for (int32_t fast : {0, 1}) {
+            fast_hash_support = fast;
+            CZantuHashV2 h(r.version);
+            EXPECT_EQ(h.mixFinal, fast ? r.fast64 : r.portable64) << r.version << "/" << fast;
+            EXPECT_EQ(h.mixCore, fast ? r.fast128 : r.portable128) << r.version << "/" << fast;
+            EXPECT_EQ(h.keySize, 8832);
+            EXPECT_EQ(h.keyIndexMask, 8191);
+        }
+    }
+    fast_hash_support = real;
+}
+
+int failing_allocator(void**, size_t, size_t) {
+    return 12;
+}
+
+TEST(HasherAllocation, FailurePrintsAndAborts) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    std::fflush(stdout); // the child must not repeat what the parent buffered
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(fds[1], STDOUT_FILENO);
+        close(fds[0]);
+        if (FILE* quiet = std::freopen("/dev/null", "w", stderr)) (void)quiet;
+        key_buffer_allocator = failing_allocator;
+        // A fresh thread has no key buffer yet, so it must allocate.
+        std::thread([] { CZantuHashV2 h(4); }).join();
+        _exit(0);
+    }
+    close(fds[1]);
+    std::string out;
+    char buf[256];
+    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
+        out.append(buf, n);
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_EQ(out, "ERROR: failed to allocate hash buffer - terminating\n");
+    ASSERT_TRUE(WIFSIGNALED(status));
+    EXPECT_EQ(WTERMSIG(status), SIGABRT);
+}
+
+} // namespace
