@@ -41,6 +41,9 @@ test-asan: build-asan
 
 test: test-normal test-asan
 
+run: build
+	examples/run-sample.sh $(BUILD)/solver/zantu-solver
+
 bench: build
 	./$(BUILD)/bench/zantu_bench
 

@@ -1,0 +1,79 @@
+// The three job slots, the job-line parser that fills them and the header-commitment digest.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+// pool_count: number of job slots, one per pool id.
+constexpr uint32_t pool_count = 3;
+
+// job_id_len: size of the job-id buffer, terminating zero included.
+constexpr size_t job_id_len = 32;
+
+// JobSlot: one pool's job as parsed, its header-commitment state and its nonce progress.
+struct JobSlot {
+    uint8_t active;
+    uint8_t new_job;
+    uint8_t commit_record_empty;
+    uint8_t commit_header;
+    uint64_t fixed_nonce_bytes;
+    uint64_t solution_len;
+    char pool_id_text[2];
+    uint8_t target[32];
+    char job_id[job_id_len];
+    uint8_t header[140];
+    uint8_t solution[1344];
+    uint8_t fixed_nonce[8];
+    uint8_t commit_digest[32];
+    uint8_t commit_record[196];
+    uint64_t last_batch_hashes;
+    uint64_t nonce_base;
+    uint16_t extra_nonce_word;
+    uint8_t extra_nonce_byte;
+};
+
+// job_slots: the slots indexed by pool id; zero-filled until start-up resets them.
+extern JobSlot job_slots[pool_count];
+
+// paused: set from a job line's pause field; while set the main loop hashes nothing.
+extern std::atomic<uint8_t> paused;
+
+// JobLineFault: what went wrong with a job line, if anything.
+enum class JobLineFault : uint8_t { none, failed_check, invalid_hex };
+
+// JobParseResult: the filled slot, or the first fault: a failed check with its number and
+// condition text, or a bad hex character with its offset.
+struct JobParseResult {
+    JobSlot* slot;
+    JobLineFault fault;
+    unsigned check;
+    const char* condition;
+    size_t offset;
+    char character;
+};
+
+// reset_job_slot clears a slot to its start-up state; fixed_nonce keeps its bytes.
+void reset_job_slot(JobSlot& slot);
+
+// hex_nibble returns the value of one hex digit of either case, or -1 for anything else.
+int hex_nibble(char c);
+
+// hex_digit_value returns the hex value of str[pos], or ends the process with the
+// invalid-hex message.
+int hex_digit_value(const char* str, size_t pos);
+
+// parse_job_line_checked decodes the job line into its pool's slot and sets paused, or
+// reports the first fault without ending the process; never reads past the line's end.
+JobParseResult parse_job_line_checked(const char* str, JobSlot* slots, uint32_t pool_count);
+
+// report_job_line_fault ends the process with the message for a faulty parse result.
+[[noreturn]] void report_job_line_fault(const JobParseResult& result);
+
+// parse_job_line returns the slot filled from the job line, or ends the process with the
+// fault's message.
+JobSlot* parse_job_line(const char* str, JobSlot* slots, uint32_t pool_count);
+
+// blake2b_default_hash writes the 32-byte BLAKE2b of data personalised "ZantuDefaultHash"
+// into out and returns out; 32 zero bytes if the library reports failure.
+uint8_t* blake2b_default_hash(uint8_t out[32], const uint8_t* data, size_t len);

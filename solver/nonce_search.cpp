@@ -1,0 +1,93 @@
+#include "solver/nonce_search.h"
+
+#include <cstring>
+
+#include "crypto/hash_key.h"
+#include "crypto/zantu_hash.h"
+#include "solver/job_slot.h"
+#include "solver/settings.h"
+#include "solver/solution_line.h"
+#include "solver/solver_loop.h"
+
+namespace {
+
+uint64_t read_le64(const uint8_t* p) {
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i)
+        value = value << 8 | p[i];
+    return value;
+}
+
+bool all_zero(const uint8_t* data, size_t len) {
+    for (size_t i = 0; i < len; ++i)
+        if (data[i] != 0) return false;
+    return true;
+}
+
+} // namespace
+
+void build_hash_input(const JobSlot& slot, uint8_t* input) {
+    std::memcpy(input, slot.header, 140);
+    input[140] = 0xfd;
+    input[141] = 0x40;
+    input[142] = 0x05;
+    std::memcpy(input + 143, slot.solution, 1344);
+}
+
+void prepare_nonce_area(JobSlot& slot) {
+    const size_t n = slot.fixed_nonce_bytes;
+    slot.new_job = 0;
+    if (slot.commit_record_empty) {
+        std::memset(slot.header + 108, 0, 32);
+    } else if (slot.commit_header) {
+        // The header fields travel in the commitment instead, so the hashed header keeps
+        // only the version and the time.
+        std::memset(slot.header + 4, 0, 96);
+        std::memset(slot.header + 104, 0, 36);
+        std::memset(slot.solution + 8, 0, 64);
+        std::memcpy(slot.commit_record + 96, slot.fixed_nonce, n);
+        slot.commit_record[96 + n] = slot.extra_nonce_byte;
+        blake2b_default_hash(slot.commit_digest, slot.commit_record, sizeof slot.commit_record);
+        if (!all_zero(slot.commit_digest, 32))
+            std::memcpy(slot.solution + 92, slot.commit_digest, 32);
+    } else {
+        std::memcpy(slot.header + 108, slot.fixed_nonce, n);
+        slot.header[108 + n] = slot.extra_nonce_byte;
+    }
+    uint8_t* area = slot.solution + 1329;
+    std::memcpy(area, slot.fixed_nonce, n);
+    area[n] = static_cast<uint8_t>(cpu_id % 255);
+    area[n + 1] = static_cast<uint8_t>(slot.extra_nonce_word);
+    area[n + 2] = static_cast<uint8_t>(slot.extra_nonce_word >> 8);
+    area[n + 3] = slot.extra_nonce_byte;
+}
+
+uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates) {
+    alignas(32) uint8_t input[hash_input_len];
+    build_hash_input(slot, input);
+
+    CZantuHashV2& hasher = *active_hasher;
+    hasher.Reset();
+    hasher.Write(input, sizeof input);
+    PrepareKey(hasher.current);
+    if (count == 0) return 0;
+
+    const uint64_t target = read_le64(slot.target + 24);
+    alignas(32) uint8_t digest[32];
+    uint32_t j = 0;
+    for (;;) {
+        const uint32_t nonce = static_cast<uint32_t>(slot.nonce_base + j);
+        uint8_t* block = hasher.current;
+        block[44] = static_cast<uint8_t>(nonce);
+        block[45] = static_cast<uint8_t>(nonce >> 8);
+        block[46] = static_cast<uint8_t>(nonce >> 16);
+        hasher.Finalize(digest);
+        if (read_le64(digest + 24) < target) {
+            ++candidates;
+            std::memcpy(input + hash_input_len - 3, block + 44, 3);
+            print_solution_line(slot, input);
+        }
+        ++j;
+        if (line_ready.load() || j == count) return j;
+    }
+}

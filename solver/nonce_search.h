@@ -1,0 +1,22 @@
+// Writing the solver's nonce material into a slot and hashing one batch of its nonces.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct JobSlot;
+
+// hash_input_len: header, the length prefix fd 40 05 and the solution.
+constexpr size_t hash_input_len = 1487;
+
+// build_hash_input writes the slot's 1487-byte hash input into |input|.
+void build_hash_input(const JobSlot& slot, uint8_t* input);
+
+// prepare_nonce_area clears new_job and writes the fixed nonce, the cpu_id byte and the
+// upper nonce levels into the slot's header and solution, renewing a header commitment.
+void prepare_nonce_area(JobSlot& slot);
+
+// search_nonces hashes nonces nonce_base + j for j from 0 through active_hasher, writes a
+// solution line and bumps |candidates| per candidate, and returns how many it hashed: all
+// |count|, or fewer when line_ready is found set after a nonce.
+uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates);

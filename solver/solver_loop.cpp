@@ -1,0 +1,169 @@
+#include "solver/solver_loop.h"
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include "crypto/cpu_dispatch.h"
+#include "crypto/zantu_hash.h"
+#include "solver/job_slot.h"
+#include "solver/nonce_search.h"
+#include "solver/settings.h"
+
+std::atomic<uint8_t> line_ready{0};
+
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr uint64_t last_nonce = 0xFFFFFF;
+
+// The read in flight, if any. After end of input none is armed again: each further read
+// would return at once and cut every batch short.
+struct PendingRead {
+    std::thread thread;
+    std::future<InputLine> result;
+    bool armed = false;
+};
+
+void set_line_ready(uint8_t value) {
+    line_ready.store(value);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+}
+
+void launch_read(PendingRead& read) {
+    std::promise<InputLine> promise;
+    read.result = promise.get_future();
+    // The flag is raised only after the line is published, so a batch that clears it and
+    // then finds no line waiting is sure to be stopped by this store.
+    read.thread = std::thread([promise = std::move(promise)]() mutable {
+        promise.set_value(read_input_line(stdin));
+        std::atomic_thread_fence(std::memory_order_seq_cst);
+        set_line_ready(1);
+    });
+    read.armed = true;
+}
+
+bool line_waiting(PendingRead& read) {
+    return read.armed && read.result.wait_for(std::chrono::seconds(0)) == std::future_status::ready;
+}
+
+// Without a read in flight the wait still takes its full length, so an idle solver whose
+// input has ended does not spin.
+void wait_for_line(PendingRead& read, milliseconds limit) {
+    if (read.armed)
+        read.result.wait_for(limit);
+    else
+        std::this_thread::sleep_for(limit);
+}
+
+InputLine collect_line(PendingRead& read) {
+    InputLine line = read.result.get();
+    read.thread.join();
+    read.armed = false;
+    return line;
+}
+
+} // namespace
+
+InputLine read_input_line(FILE* in) {
+    InputLine line{std::string(), false};
+    flockfile(in);
+    int c;
+    while ((c = getc_unlocked(in)) != EOF && c != '\n') {
+        if (line.text.size() < max_line_len) line.text.push_back(static_cast<char>(c));
+    }
+    line.end_of_input = c == EOF;
+    funlockfile(in);
+    return line;
+}
+
+uint64_t start_batch(JobSlot& slot, uint64_t batch_size) {
+    if (slot.nonce_base > last_nonce - 1) {
+        slot.nonce_base = 0;
+        if (slot.extra_nonce_word + 1 == 0xFFFF) {
+            slot.extra_nonce_word = 0;
+            slot.extra_nonce_byte =
+                slot.extra_nonce_byte + 1 == 255 ? 0 : slot.extra_nonce_byte + 1;
+        } else {
+            slot.extra_nonce_word = slot.extra_nonce_word + 1;
+        }
+        prepare_nonce_area(slot);
+    } else if (slot.new_job) {
+        prepare_nonce_area(slot);
+    }
+    slot.nonce_base += slot.last_batch_hashes;
+    const uint64_t room = last_nonce - slot.nonce_base;
+    return batch_size < room ? batch_size : room;
+}
+
+void solver_loop(uint64_t batch_size) {
+    using clock = std::chrono::system_clock;
+    clock::time_point period_start = clock::now();
+    for (JobSlot& slot : job_slots)
+        reset_job_slot(slot);
+    alignas(32) CZantuHashV2 hasher(4);
+    active_hasher = &hasher;
+    select_haraka_implementations();
+    PendingRead input;
+    launch_read(input);
+    std::printf("ORVANTIS ready\n");
+    std::fflush(stdout);
+
+    int slot_index = 1;
+    int next_index = 2;
+    int cycle_batches = 0;
+    int last_cycle_batches = 1;
+    uint64_t period_hashes = 0;
+    uint64_t total_candidates = 0;
+    for (;;) {
+        if (line_waiting(input)) {
+            const InputLine line = collect_line(input);
+            if (!line.text.empty()) {
+                if (line.text == "quit") return;
+                parse_job_line(line.text.c_str(), job_slots, pool_count)->new_job = 1;
+            }
+            if (!line.end_of_input) launch_read(input);
+        }
+
+        JobSlot& slot = job_slots[slot_index];
+        if (!slot.active) {
+            if (last_cycle_batches == 0) wait_for_line(input, milliseconds(100));
+        } else if (paused.load()) {
+            wait_for_line(input, milliseconds(1000));
+        } else {
+            ++cycle_batches;
+            const uint64_t count = start_batch(slot, batch_size);
+            set_line_ready(0);
+            // A line published just before the clear must still stop this batch at once.
+            if (line_waiting(input)) set_line_ready(1);
+            uint64_t candidates = 0;
+            slot.last_batch_hashes = search_nonces(count, slot, candidates);
+            if (static_cast<uint8_t>(slot.pool_id_text[0]) > 0x30) {
+                period_hashes += slot.last_batch_hashes;
+                total_candidates += candidates;
+            }
+        }
+
+        if (next_index == 2) {
+            const clock::time_point now = clock::now();
+            const long long elapsed =
+                std::chrono::duration_cast<milliseconds>(now - period_start).count();
+            if (elapsed > 1999) {
+                std::printf("status: %d %llu %lu %lld\n", cycle_batches,
+                            static_cast<unsigned long long>(period_hashes / 1000),
+                            static_cast<unsigned long>(total_candidates), elapsed);
+                std::fflush(stdout);
+                period_start = clock::now();
+                period_hashes = 0;
+            }
+            last_cycle_batches = cycle_batches;
+            cycle_batches = 0;
+            slot_index = 2;
+            next_index = 0;
+        } else {
+            slot_index = next_index;
+            ++next_index;
+        }
+    }
+}

@@ -1,0 +1,33 @@
+// The main loop: collects input lines from a reader thread without blocking, visits the
+// job slots in turn and runs one nonce batch per active slot, and reports status.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+struct JobSlot;
+
+// line_ready: set by the reader once a line is published; a running batch stops on it.
+extern std::atomic<uint8_t> line_ready;
+
+// max_line_len: the reader keeps at most this many bytes of a line and drops the rest.
+constexpr size_t max_line_len = 64 * 1024;
+
+// InputLine: one line read from standard input, and whether input ended with it.
+struct InputLine {
+    std::string text;
+    bool end_of_input;
+};
+
+// read_input_line reads up to the next newline (consumed, not kept) or end of input,
+// keeping the first max_line_len bytes; end_of_input tells that no further line can come.
+InputLine read_input_line(FILE* in);
+
+// start_batch moves the slot's nonce position on (rolling the upper levels over and
+// preparing the nonce area when needed) and returns how many nonces the batch may hash.
+uint64_t start_batch(JobSlot& slot, uint64_t batch_size);
+
+// solver_loop finishes start-up (slots, hasher, reader, ready line) and runs until "quit".
+void solver_loop(uint64_t batch_size);

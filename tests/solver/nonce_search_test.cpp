@@ -1,0 +1,192 @@
+#include <cstring>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "crypto/zantu_hash.h"
+#include "solver/job_slot.h"
+#include "solver/nonce_search.h"
+#include "solver/settings.h"
+#include "solver/solver_loop.h"
+#include "tests/solver/test_support.h"
+
+namespace {
+
+Bytes bytes_of(const uint8_t* p, size_t n) {
+    return Bytes(p, p + n);
+}
+
+JobSlot slot_for(const JobFields& job) {
+    JobSlot slots[pool_count];
+    for (JobSlot& s : slots)
+        reset_job_slot(s);
+    const JobParseResult result = parse_job_line_checked(job.line().c_str(), slots, pool_count);
+    EXPECT_EQ(result.fault, JobLineFault::none);
+    paused.store(0);
+    return *result.slot;
+}
+
+class NonceSearchTest : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        init_test_hashing();
+        alignas(32) static CZantuHashV2 hasher(4);
+        active_hasher = &hasher;
+    }
+    void SetUp() override {
+        line_ready.store(0);
+        cpu_id = 0;
+    }
+    void TearDown() override { cpu_id = 0; }
+};
+
+TEST_F(NonceSearchTest, PrepareWritesTheNonceArea) {
+    enum Mode { plain, record_empty, commit_header };
+    const struct {
+        Mode mode;
+        size_t n;
+        int32_t cpu;
+        uint8_t cpu_byte;
+    } cases[] = {{plain, 4, 300, 45},         {plain, 0, 7, 7},           {plain, 8, -1, 0xff},
+                 {record_empty, 4, 254, 254}, {commit_header, 4, 255, 0}, {commit_header, 8, 3, 3}};
+    for (const auto& c : cases) {
+        JobFields job;
+        job.fixed_nonce = pattern_bytes(c.n, 40);
+        if (c.mode != plain) {
+            job.solution[0] = 7;
+            job.solution[5] = 1;
+        }
+        if (c.mode == record_empty) {
+            std::fill(job.header.begin() + 4, job.header.begin() + 100, 0);
+            std::fill(job.header.begin() + 104, job.header.begin() + 108, 0);
+            std::fill(job.solution.begin() + 8, job.solution.begin() + 72, 0);
+        }
+        JobSlot slot = slot_for(job);
+        if (c.mode == commit_header) slot.commit_header = 1; // as if the digest had matched
+        ASSERT_EQ(slot.commit_record_empty, c.mode == record_empty ? 1 : 0);
+        const Bytes header_before = bytes_of(slot.header, 140);
+        const Bytes solution_before = bytes_of(slot.solution, 1344);
+        slot.new_job = 1;
+        slot.extra_nonce_word = 0x1234;
+        slot.extra_nonce_byte = 0x56;
+        cpu_id = c.cpu;
+        prepare_nonce_area(slot);
+        const std::string where = "mode " + std::to_string(c.mode) + " n " + std::to_string(c.n);
+
+        EXPECT_EQ(slot.new_job, 0) << where;
+        Bytes area = job.fixed_nonce;
+        area.insert(area.end(), {c.cpu_byte, 0x34, 0x12, 0x56});
+        EXPECT_EQ(bytes_of(slot.solution + 1329, c.n + 4), area) << where;
+        EXPECT_EQ(bytes_of(slot.solution + 1333 + c.n, 8 - c.n),
+                  Bytes(solution_before.begin() + 1333 + c.n, solution_before.begin() + 1341))
+            << where << ": bytes behind the area are the job's";
+
+        Bytes header = header_before;
+        if (c.mode == plain) {
+            std::copy(job.fixed_nonce.begin(), job.fixed_nonce.end(), header.begin() + 108);
+            header[108 + c.n] = 0x56;
+        } else if (c.mode == record_empty) {
+            std::fill(header.begin() + 108, header.end(), 0);
+        } else {
+            std::fill(header.begin() + 4, header.begin() + 100, 0);
+            std::fill(header.begin() + 104, header.end(), 0);
+            EXPECT_EQ(bytes_of(slot.solution + 8, 64), Bytes(64, 0)) << where;
+            Bytes record(header_before.begin() + 4, header_before.begin() + 100);
+            Bytes nonce_area = job.fixed_nonce;
+            nonce_area.push_back(0x56);
+            nonce_area.resize(32, 0);
+            record.insert(record.end(), nonce_area.begin(), nonce_area.end());
+            record.insert(record.end(), header_before.begin() + 104, header_before.begin() + 108);
+            record.insert(record.end(), solution_before.begin() + 8, solution_before.begin() + 72);
+            EXPECT_EQ(bytes_of(slot.solution + 92, 32), reference_commit_digest(record)) << where;
+        }
+        EXPECT_EQ(bytes_of(slot.header, 140), header) << where;
+    }
+}
+
+TEST_F(NonceSearchTest, StartBatchWalksTheThreeNonceLevels) {
+    const uint64_t batch = 0x200000;
+    const struct {
+        std::string name;
+        uint64_t base, last_hashes;
+        uint16_t word;
+        uint8_t byte;
+        uint64_t want_base;
+        uint16_t want_word;
+        uint8_t want_byte;
+        uint64_t want_count;
+        bool prepared;
+    } cases[] = {
+        {"first batch", 0, 0, 0, 0, 0, 0, 0, batch, false},
+        {"next batch", 0, batch, 0, 0, batch, 0, 0, batch, false},
+        {"cut batch continues", 0x100, 17, 5, 1, 0x111, 5, 1, batch, false},
+        {"last nonce alone", 0xE00000, 0x1FFFFE, 0, 0, 0xFFFFFE, 0, 0, 1, false},
+        {"empty batch at the end", 0xFFFFFE, 1, 0, 0, 0xFFFFFF, 0, 0, 0, false},
+        {"roll over the word", 0xFFFFFF, 0, 7, 2, 0, 8, 2, batch, true},
+        {"roll over into the byte", 0xFFFFFF, 0, 0xFFFE, 2, 0, 0, 3, batch, true},
+        {"roll over the byte", 0xFFFFFF, 0, 0xFFFE, 254, 0, 0, 0, batch, true},
+    };
+    for (const auto& c : cases) {
+        JobSlot slot = slot_for(JobFields());
+        slot.new_job = 0;
+        slot.nonce_base = c.base;
+        slot.last_batch_hashes = c.last_hashes;
+        slot.extra_nonce_word = c.word;
+        slot.extra_nonce_byte = c.byte;
+        const Bytes solution_before = bytes_of(slot.solution, 1344);
+        EXPECT_EQ(start_batch(slot, batch), c.want_count) << c.name;
+        EXPECT_EQ(slot.nonce_base, c.want_base) << c.name;
+        EXPECT_EQ(slot.extra_nonce_word, c.want_word) << c.name;
+        EXPECT_EQ(slot.extra_nonce_byte, c.want_byte) << c.name;
+        if (c.prepared) {
+            const Bytes area = {static_cast<uint8_t>(c.want_word),
+                                static_cast<uint8_t>(c.want_word >> 8), c.want_byte};
+            EXPECT_EQ(bytes_of(slot.solution + 1334, 3), area) << c.name;
+        } else {
+            EXPECT_EQ(bytes_of(slot.solution, 1344), solution_before)
+                << c.name << ": an unchanged nonce space is not prepared again";
+        }
+    }
+    JobSlot slot = slot_for(JobFields());
+    slot.new_job = 1;
+    start_batch(slot, batch);
+    EXPECT_EQ(slot.new_job, 0) << "a new job is prepared";
+}
+
+std::vector<uint32_t> printed_nonces(const std::string& out) {
+    std::vector<uint32_t> nonces;
+    std::istringstream lines(out);
+    std::string line;
+    while (std::getline(lines, line)) {
+        const Bytes tail = from_hex(line.substr(line.size() - 6));
+        nonces.push_back(tail[0] | tail[1] << 8 | tail[2] << 16);
+    }
+    return nonces;
+}
+
+TEST_F(NonceSearchTest, CountZeroAndEarlyStop) {
+    JobFields job;
+    job.target = target_below(~uint64_t{0});
+    JobSlot slot = slot_for(job);
+    prepare_nonce_area(slot);
+    uint64_t candidates = 0;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(search_nonces(0, slot, candidates), 0u);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+    EXPECT_EQ(candidates, 0u);
+
+    line_ready.store(1);
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(search_nonces(100, slot, candidates), 1u) << "a waiting line stops the batch";
+    EXPECT_EQ(printed_nonces(testing::internal::GetCapturedStdout()), std::vector<uint32_t>{0});
+    line_ready.store(0);
+
+    slot.nonce_base = 16777214;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(search_nonces(1, slot, candidates), 1u);
+    const std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.substr(out.size() - 7), "feffff\n");
+    EXPECT_EQ(candidates, 2u);
+}
+
+} // namespace

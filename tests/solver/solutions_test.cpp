@@ -1,0 +1,234 @@
+#include <cstdlib>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "tests/solver/solver_driver.h"
+
+namespace {
+
+const milliseconds kWait(20000);
+const uint64_t kLimit = uint64_t{1} << 56; // about one candidate in 256 nonces
+
+enum class Mode { plain, record_empty, commit_header };
+
+JobFields job_in_mode(Mode mode, size_t fixed_bytes) {
+    JobFields job;
+    job.target = target_below(kLimit);
+    job.fixed_nonce = pattern_bytes(fixed_bytes, 50);
+    if (mode == Mode::plain) return job;
+    job.solution[0] = 7;
+    job.solution[5] = 1;
+    if (mode == Mode::record_empty) {
+        std::fill(job.header.begin() + 4, job.header.begin() + 100, 0);
+        std::fill(job.header.begin() + 104, job.header.end(), 0);
+        std::fill(job.solution.begin() + 8, job.solution.begin() + 72, 0);
+        return job;
+    }
+    Bytes record(job.header.begin() + 4, job.header.begin() + 100);
+    record.resize(128, 0);
+    record.insert(record.end(), job.header.begin() + 104, job.header.begin() + 108);
+    record.insert(record.end(), job.solution.begin() + 8, job.solution.begin() + 72);
+    const Bytes digest = reference_commit_digest(record);
+    std::copy(digest.begin(), digest.end(), job.solution.begin() + 92);
+    return job;
+}
+
+// What the solver must hash for |job| in a fresh process: the job's bytes with the nonce
+// area filled in, before any nonce.
+void expected_input(const JobFields& job, Mode mode, uint8_t cpu_byte, Bytes& header,
+                    Bytes& solution) {
+    header = job.header;
+    header.insert(header.end(), job.fixed_nonce.begin(), job.fixed_nonce.end());
+    header.resize(140, 0);
+    solution = job.solution;
+    if (mode == Mode::record_empty) {
+        std::fill(header.begin() + 108, header.end(), 0);
+    } else if (mode == Mode::commit_header) {
+        Bytes record(header.begin() + 4, header.begin() + 100);
+        Bytes area = job.fixed_nonce;
+        area.push_back(0); // extra_nonce_byte of a fresh slot
+        area.resize(32, 0);
+        record.insert(record.end(), area.begin(), area.end());
+        record.insert(record.end(), header.begin() + 104, header.begin() + 108);
+        record.insert(record.end(), job.solution.begin() + 8, job.solution.begin() + 72);
+        const Bytes digest = reference_commit_digest(record);
+        std::copy(digest.begin(), digest.end(), solution.begin() + 92);
+        std::fill(solution.begin() + 8, solution.begin() + 72, 0);
+        std::fill(header.begin() + 4, header.begin() + 100, 0);
+        std::fill(header.begin() + 104, header.end(), 0);
+    }
+    Bytes area = job.fixed_nonce;
+    area.insert(area.end(), {cpu_byte, 0, 0, 0});
+    std::copy(area.begin(), area.end(), solution.begin() + 1329);
+}
+
+std::vector<SolutionFields> collect(ChildProcess& child, size_t count) {
+    std::vector<SolutionFields> sols;
+    while (sols.size() < count) {
+        auto sol = next_solution(child, kWait);
+        if (!sol) break;
+        sols.push_back(*sol);
+    }
+    return sols;
+}
+
+TEST(Solutions, EveryFieldRightAndNoCandidateMissing) {
+    const struct {
+        std::string name;
+        Mode mode;
+        size_t fixed_bytes;
+        std::vector<std::string> args;
+        uint8_t cpu_byte;
+    } cases[] = {
+        {"four fixed bytes, cpu 300", Mode::plain, 4, {"--cpu", "300"}, 45},
+        {"no fixed bytes", Mode::plain, 0, {}, 0},
+        {"eight fixed bytes", Mode::plain, 8, {"-c", "9"}, 9},
+        {"empty commitment record", Mode::record_empty, 4, {}, 0},
+        {"header commitment", Mode::commit_header, 4, {}, 0},
+        {"header commitment, eight fixed bytes", Mode::commit_header, 8, {}, 0},
+    };
+    for (const auto& c : cases) {
+        const JobFields job = job_in_mode(c.mode, c.fixed_bytes);
+        Bytes header, solution;
+        expected_input(job, c.mode, c.cpu_byte, header, solution);
+        ChildProcess child(solver_command(c.args));
+        child.write_input(job.line() + "\n");
+        const std::vector<SolutionFields> sols = collect(child, 12);
+        child.write_input("quit\n");
+        EXPECT_EQ(child.wait_exit(kWait), 0) << c.name;
+        ASSERT_EQ(sols.size(), 12u) << c.name;
+
+        std::vector<uint32_t> printed;
+        for (const SolutionFields& sol : sols) {
+            EXPECT_EQ(sol.pool, "1") << c.name;
+            EXPECT_EQ(sol.job_id, job.job_id) << c.name;
+            EXPECT_EQ(sol.time, "5f5e4d3c") << c.name;
+            EXPECT_EQ(sol.nonce_tail, std::string(2 * (32 - c.fixed_bytes), '0')) << c.name;
+            Bytes with_nonce = solution;
+            with_nonce[1341] = static_cast<uint8_t>(sol.nonce);
+            with_nonce[1342] = static_cast<uint8_t>(sol.nonce >> 8);
+            with_nonce[1343] = static_cast<uint8_t>(sol.nonce >> 16);
+            EXPECT_EQ(sol.solution, with_nonce) << c.name << " nonce " << sol.nonce;
+
+            // Rebuild the header as the controlling program does: the job's header
+            // without its nonce, the fixed nonce, then the printed nonce tail.
+            Bytes rebuilt = header;
+            if (c.mode == Mode::plain) {
+                rebuilt.assign(job.header.begin(), job.header.end());
+                rebuilt.insert(rebuilt.end(), job.fixed_nonce.begin(), job.fixed_nonce.end());
+                const Bytes tail = from_hex(sol.nonce_tail);
+                rebuilt.insert(rebuilt.end(), tail.begin(), tail.end());
+            }
+            EXPECT_LT(digest_word(rebuilt, sol.solution), kLimit) << c.name;
+            printed.push_back(sol.nonce);
+        }
+        EXPECT_EQ(printed, scan_candidates(header, solution, kLimit, 0, printed.back())) << c.name;
+    }
+}
+
+// The job id never enters the hash, so two jobs that differ only in it share their
+// candidates: together they must cover one unbroken run from nonce 0.
+TEST(Solutions, SecondJobForThePoolContinuesTheNonces) {
+    JobFields first = job_in_mode(Mode::plain, 4);
+    first.job_id = "first";
+    JobFields second = first;
+    second.job_id = "second";
+    ChildProcess child(solver_command({}));
+    child.write_input(first.line() + "\n");
+    std::vector<SolutionFields> sols = collect(child, 5);
+    child.write_input(second.line() + "\n");
+    std::vector<uint32_t> printed;
+    for (const auto& sol : sols)
+        printed.push_back(sol.nonce);
+    size_t seconds = 0;
+    while (seconds < 5) {
+        const auto sol = next_solution(child, kWait);
+        ASSERT_TRUE(sol);
+        printed.push_back(sol->nonce);
+        if (sol->job_id == "second")
+            ++seconds;
+        else
+            EXPECT_EQ(seconds, 0u) << "no line of the first job after the second";
+    }
+    child.write_input("quit\n");
+    EXPECT_EQ(child.wait_exit(kWait), 0);
+    ASSERT_LT(printed.back(), 4000000u);
+    Bytes header, solution;
+    expected_input(first, Mode::plain, 0, header, solution);
+    EXPECT_EQ(printed, scan_candidates(header, solution, kLimit, 0, printed.back()));
+}
+
+TEST(Solutions, PausedSolverHashesNothingUntilResumed) {
+    JobFields job = job_in_mode(Mode::plain, 4);
+    job.pause = "1";
+    ChildProcess child(solver_command({}));
+    child.write_input(job.line() + "\n");
+    EXPECT_EQ(child.next_line(kWait), "ORVANTIS ready");
+    const auto line = child.next_line(milliseconds(10000));
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->substr(0, 14), "status: 0 0 0 ") << "no solution and no batch while paused";
+    job.pause = "0";
+    child.write_input(job.line() + "\n");
+    const auto sol = next_solution(child, kWait);
+    ASSERT_TRUE(sol);
+    child.write_input("quit\n");
+    EXPECT_EQ(child.wait_exit(kWait), 0);
+}
+
+TEST(Solutions, PoolZeroIsHashedButNotCounted) {
+    JobFields job = job_in_mode(Mode::plain, 4);
+    job.pool = "0";
+    ChildProcess child(solver_command({}));
+    child.write_input(job.line() + "\n");
+    const auto sol = next_solution(child, kWait);
+    ASSERT_TRUE(sol);
+    EXPECT_EQ(sol->pool, "0");
+    const auto status = next_status(child, kWait);
+    ASSERT_TRUE(status);
+    EXPECT_GE(status->batches, 1);
+    EXPECT_EQ(status->khashes, 0u);
+    EXPECT_EQ(status->candidates, 0u);
+    child.write_input("quit\n");
+    EXPECT_EQ(child.wait_exit(kWait), 0);
+}
+
+std::string find_in_path(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path ? path : "/usr/bin:/bin";
+    size_t start = 0;
+    for (;;) {
+        const size_t colon = dirs.find(':', start);
+        const std::string candidate = dirs.substr(start, colon - start) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return candidate;
+        if (colon == std::string::npos) return "";
+        start = colon + 1;
+    }
+}
+
+// A processor without AVX takes the portable forms; they must find the same candidates.
+TEST(Solutions, PortableFormsUnderEmulationGiveTheSameLines) {
+#ifdef ZANTU_SANITIZED_BUILD
+    GTEST_SKIP() << "sanitizer runtimes do not run under user-mode emulation";
+#endif
+    const std::string qemu = find_in_path("qemu-x86_64");
+    if (qemu.empty()) GTEST_SKIP() << "qemu-x86_64 is not installed";
+    JobFields job = job_in_mode(Mode::plain, 4);
+    job.target = target_below(uint64_t{1} << 59);
+    std::vector<std::string> lines[2];
+    const std::vector<std::string> emulators[2] = {{}, {qemu, "-cpu", "Westmere"}};
+    for (int run = 0; run < 2; ++run) {
+        ChildProcess child(solver_command({"--cpu", "17"}, emulators[run]));
+        child.write_input(job.line() + "\n");
+        while (lines[run].size() < 6) {
+            const auto line = child.next_line(milliseconds(60000));
+            ASSERT_TRUE(line) << "run " << run;
+            if (line->compare(0, 5, "sol: ") == 0) lines[run].push_back(*line);
+        }
+        child.write_input("quit\n");
+        EXPECT_EQ(child.wait_exit(milliseconds(60000)), 0) << "run " << run;
+    }
+    EXPECT_EQ(lines[0], lines[1]);
+}
+
+} // namespace

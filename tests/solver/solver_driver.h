@@ -1,0 +1,45 @@
+// Starting the solver binary and reading its protocol lines, for the end-to-end tests.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/solver/child_process.h"
+#include "tests/solver/test_support.h"
+
+// solver_command returns the argv that runs the solver with |args|, under |emulator| (a
+// qemu-style command line) when it is not empty.
+std::vector<std::string> solver_command(const std::vector<std::string>& args,
+                                        const std::vector<std::string>& emulator = {});
+
+// SolutionFields: one "sol:" line split into its fields.
+struct SolutionFields {
+    std::string pool;
+    std::string job_id;
+    std::string time;
+    std::string nonce_tail;
+    Bytes solution;
+    uint32_t nonce;
+};
+
+// parse_solution_line splits a solution line; nothing when it is not one.
+std::optional<SolutionFields> parse_solution_line(const std::string& line);
+
+// StatusFields: the four values of one "status:" line.
+struct StatusFields {
+    int batches;
+    unsigned long long khashes;
+    unsigned long candidates;
+    long long ms;
+};
+
+// parse_status_line reads a status line; nothing when the line is not exactly one.
+std::optional<StatusFields> parse_status_line(const std::string& line);
+
+// next_solution returns the next solution line, skipping status lines.
+std::optional<SolutionFields> next_solution(ChildProcess& child, milliseconds limit);
+
+// next_status returns the next status line, skipping solution lines.
+std::optional<StatusFields> next_status(ChildProcess& child, milliseconds limit);

@@ -1,0 +1,151 @@
+#include "tests/solver/test_support.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include <sodium.h>
+
+#include "crypto/cpu_dispatch.h"
+#include "crypto/haraka.h"
+#include "crypto/hash_key.h"
+#include "crypto/zantu_hash.h"
+
+std::string to_hex(const Bytes& data) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (uint8_t b : data) {
+        out += digits[b >> 4];
+        out += digits[b & 15];
+    }
+    return out;
+}
+
+Bytes from_hex(const std::string& text) {
+    const auto nibble = [](char c) {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        throw std::invalid_argument("not a hex digit");
+    };
+    if (text.size() % 2) throw std::invalid_argument("odd hex length");
+    Bytes out(text.size() / 2);
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<uint8_t>(nibble(text[2 * i]) << 4 | nibble(text[2 * i + 1]));
+    return out;
+}
+
+Bytes pattern_bytes(size_t n, uint32_t seed) {
+    Bytes out(n);
+    uint32_t x = seed * 2654435761u + 12345u;
+    for (auto& b : out) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<uint8_t>(x >> 7);
+    }
+    return out;
+}
+
+Bytes target_below(uint64_t limit) {
+    Bytes target(32, 0xee);
+    for (int i = 0; i < 8; ++i)
+        target[24 + i] = static_cast<uint8_t>(limit >> (8 * i));
+    return target;
+}
+
+std::string JobFields::line() const {
+    return pause + " " + pool + " " + to_hex(target) + " " + job_id + " " + to_hex(header) + " " +
+           to_hex(fixed_nonce) + " " + to_hex(solution);
+}
+
+Bytes JobFields::sample_header() {
+    Bytes header = pattern_bytes(108, 7);
+    const uint8_t version[4] = {0x04, 0, 0, 0};
+    const uint8_t time[4] = {0x5f, 0x5e, 0x4d, 0x3c};
+    std::memcpy(header.data(), version, 4);
+    std::memcpy(header.data() + 100, time, 4);
+    return header;
+}
+
+Bytes JobFields::sample_solution() {
+    Bytes solution = pattern_bytes(1344, 11);
+    solution[0] = 0x06;
+    return solution;
+}
+
+void init_test_hashing() {
+    static bool done = false;
+    if (done) return;
+    load_haraka_constants();
+    select_haraka_implementations();
+    done = true;
+}
+
+namespace {
+
+CZantuHashV2& test_hasher() {
+    init_test_hashing();
+    alignas(32) static CZantuHashV2 hasher(4);
+    return hasher;
+}
+
+Bytes hash_input(const Bytes& header140, const Bytes& solution1344) {
+    if (header140.size() != 140 || solution1344.size() != 1344)
+        throw std::invalid_argument("header must be 140 bytes, solution 1344");
+    Bytes input(header140);
+    input.push_back(0xfd);
+    input.push_back(0x40);
+    input.push_back(0x05);
+    input.insert(input.end(), solution1344.begin(), solution1344.end());
+    return input;
+}
+
+} // namespace
+
+uint64_t le64(const uint8_t* p) {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i)
+        v = v << 8 | p[i];
+    return v;
+}
+
+uint64_t digest_word(const Bytes& header140, const Bytes& solution1344) {
+    const Bytes input = hash_input(header140, solution1344);
+    CZantuHashV2& hasher = test_hasher();
+    hasher.Reset();
+    hasher.Write(input.data(), input.size());
+    PrepareKey(hasher.current);
+    alignas(32) uint8_t out[32];
+    hasher.Finalize(out);
+    return le64(out + 24);
+}
+
+std::vector<uint32_t> scan_candidates(const Bytes& header140, const Bytes& solution1344,
+                                      uint64_t limit, uint32_t first, uint32_t last) {
+    const Bytes input = hash_input(header140, solution1344);
+    CZantuHashV2& hasher = test_hasher();
+    hasher.Reset();
+    hasher.Write(input.data(), input.size());
+    PrepareKey(hasher.current);
+    std::vector<uint32_t> found;
+    alignas(32) uint8_t out[32];
+    for (uint64_t nonce = first; nonce <= last; ++nonce) {
+        hasher.current[44] = static_cast<uint8_t>(nonce);
+        hasher.current[45] = static_cast<uint8_t>(nonce >> 8);
+        hasher.current[46] = static_cast<uint8_t>(nonce >> 16);
+        hasher.Finalize(out);
+        if (le64(out + 24) < limit) found.push_back(static_cast<uint32_t>(nonce));
+    }
+    return found;
+}
+
+Bytes reference_commit_digest(const Bytes& record) {
+    const unsigned char personal[16] = {'Z', 'a', 'n', 't', 'u', 'D', 'e', 'f',
+                                        'a', 'u', 'l', 't', 'H', 'a', 's', 'h'};
+    crypto_generichash_blake2b_state state;
+    Bytes out(32);
+    crypto_generichash_blake2b_init_salt_personal(&state, nullptr, 0, 32, nullptr, personal);
+    crypto_generichash_blake2b_update(&state, record.data(), record.size());
+    crypto_generichash_blake2b_final(&state, out.data(), 32);
+    return out;
+}
