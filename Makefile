@@ -46,6 +46,7 @@ run: build
 
 bench: build
 	./$(BUILD)/bench/zantu_bench
+	./$(BUILD)/bench/zantu_nonce_table
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

@@ -1,10 +1,13 @@
 // Costs of the hasher's operations, per form: one Finalize (variant C), one key
-// expansion, one key restore, one Write of the 1487-byte hash input.
+// expansion, one key restore, one Write of the 1487-byte hash input; and the multi-nonce
+// finish per nonce, for each lane count. bench/nonce_path_table.cpp prints the whole
+// per-nonce path side by side.
 #include <cstring>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
+#include "crypto/nonce_lanes.h"
 #include "crypto/zantu_hash.h"
 
 namespace {
@@ -46,6 +49,24 @@ void BM_Finalize(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+template <int Lanes> void BM_NonceLanes(benchmark::State& state) {
+    if (!use_form(state, 1)) return;
+    CZantuHashV2 h(4);
+    const std::vector<uint8_t> in = hash_input();
+    h.Write(in.data(), in.size());
+    PrepareKey(h.current);
+    static NonceLanes<Lanes> lanes;
+    lanes.Begin(h);
+    uint32_t nonce = 0;
+    uint64_t words[Lanes];
+    for (auto _ : state) {
+        lanes.Hash(nonce, words);
+        benchmark::DoNotOptimize(words);
+        nonce += Lanes;
+    }
+    state.SetItemsProcessed(state.iterations() * Lanes);
+}
+
 void BM_PrepareKeyExpand(benchmark::State& state) {
     if (!use_form(state, static_cast<int32_t>(state.range(0)))) return;
     CZantuHashV2 h(4);
@@ -82,6 +103,10 @@ void BM_Write1487(benchmark::State& state) {
 
 // Argument 1 is the fast form, 0 the portable one.
 BENCHMARK(BM_Finalize)->ArgName("fast")->Arg(1)->Arg(0);
+// Items are nonces: compare items_per_second with BM_Finalize/fast:1.
+BENCHMARK_TEMPLATE(BM_NonceLanes, 1);
+BENCHMARK_TEMPLATE(BM_NonceLanes, 2);
+BENCHMARK_TEMPLATE(BM_NonceLanes, 3);
 BENCHMARK(BM_PrepareKeyExpand)->ArgName("fast")->Arg(1)->Arg(0);
 BENCHMARK(BM_PrepareKeyRestore)->ArgName("fast")->Arg(1)->Arg(0);
 BENCHMARK(BM_Write1487)->ArgName("fast")->Arg(1)->Arg(0);

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "crypto/hash_key.h"
+#include "crypto/nonce_lanes.h"
 #include "crypto/zantu_hash.h"
 #include "solver/job_slot.h"
 #include "solver/settings.h"
@@ -73,6 +74,21 @@ uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates) {
     if (count == 0) return 0;
 
     const uint64_t target = read_le64(slot.target + 24);
+    if (NonceLanes<kSearchLanes>::Usable(hasher)) {
+        // Several nonces per step on the fast forms; same digests, candidates and counts.
+        thread_local NonceLanes<kSearchLanes> lanes;
+        lanes.Begin(hasher);
+        return scan_nonce_lanes(
+            lanes, static_cast<uint32_t>(slot.nonce_base), count, target,
+            [&](uint32_t nonce) {
+                ++candidates;
+                input[hash_input_len - 3] = static_cast<uint8_t>(nonce);
+                input[hash_input_len - 2] = static_cast<uint8_t>(nonce >> 8);
+                input[hash_input_len - 1] = static_cast<uint8_t>(nonce >> 16);
+                print_solution_line(slot, input);
+            },
+            [] { return line_ready.load() != 0; });
+    }
     alignas(32) uint8_t digest[32];
     uint32_t j = 0;
     for (;;) {

@@ -1,0 +1,355 @@
+// The lane path of the nonce search: variant C's mixing, reduction and keyed Haraka-512/256
+// for several nonces in flight on one thread. Measured on the target machine, the mixing is
+// bound by the mispredicted case dispatch (an indirect jump costs about 25 cycles there) and
+// by the accumulator's dependency chain, so: the looped cases run their rounds without
+// branches, each (case, round count) pair being one target of the single dispatch; the two
+// arms of case 0x0c are blended; and each lane's next selector, picks and loads are issued
+// right after its own case, ahead of the other lane's dispatch, so that a lane's chain keeps
+// running while the other lane's dispatch is being repaired. Compiled with AES-NI and
+// PCLMULQDQ.
+#include "crypto/nonce_lanes.h"
+
+#include <cstring>
+#include <immintrin.h>
+
+#include "crypto/keyed_mix_impl.h"
+
+namespace {
+
+#define LANE_INLINE inline __attribute__((always_inline))
+
+constexpr int kStartEntry = 513;
+
+LANE_INLINE __m128i cl(__m128i x) {
+    return _mm_clmulepi64_si128(x, x, 0x10);
+}
+LANE_INLINE __m128i mh(__m128i a, __m128i b) {
+    return _mm_mulhrs_epi16(a, b);
+}
+LANE_INLINE __m128i aes(__m128i x, __m128i k) {
+    return _mm_aesenc_si128(x, k);
+}
+LANE_INLINE __m128i x_(__m128i a, __m128i b) {
+    return _mm_xor_si128(a, b);
+}
+LANE_INLINE __m128i pick(__m128i if_clear, __m128i if_set, __m128i mask) {
+    return _mm_blendv_epi8(if_clear, if_set, mask);
+}
+LANE_INLINE __m128i at(const char* base, uint64_t byte_offset) {
+    return _mm_load_si128(reinterpret_cast<const __m128i*>(base + byte_offset));
+}
+
+constexpr int64_t kOnes = -1;
+alignas(32) const __m128i kBitMask[2] = {{0, 0}, {kOnes, kOnes}};
+
+// One lane's per-nonce state outside the accumulator.
+struct Lane {
+    char* key;          // the lane's key copy
+    const __m128i* w;   // working blocks W[0..3]
+    const __m128i* clw; // CL(W[j])
+    uint32_t* touch;    // per iteration: byte offsets of K[R] (low half) and K[X] (high half)
+};
+
+// The round test of the looped cases as a full-width mask.
+LANE_INLINE __m128i round_mask(uint64_t sel, int n) {
+    return kBitMask[(sel >> (28 + n)) & 1];
+}
+
+// Case 0x14 with N + 1 rounds. The rounds do not read acc, so they all run side by side;
+// each computes both arms and keeps one. The AES round keys of round m start right after
+// its entry, past the keys of the AES rounds before it.
+template <int N>
+LANE_INLINE __m128i case_14(const char* kr, uint64_t sel, __m128i p, __m128i q, __m128i acc) {
+    __m128i sum = _mm_setzero_si128();
+    uint64_t o = 16;
+#pragma GCC unroll 8
+    for (int m = 0; m <= N; ++m) {
+        const int n = N - m;
+        const bool odd = (n & 1) != 0;
+        const __m128i k = at(kr, 16 * m);
+        const __m128i by_cl = cl(x_(k, odd ? p : q));
+        const char* rk = kr + 16 * m + o;
+        __m128i x = aes(k, at(rk, 0));
+        __m128i y = aes(odd ? q : p, at(rk, 16));
+        x = aes(x, at(rk, 32));
+        y = aes(y, at(rk, 48));
+        const __m128i by_aes = x_(_mm_unpacklo_epi32(x, y), _mm_unpackhi_epi32(x, y));
+        sum = x_(sum, pick(by_aes, by_cl, round_mask(sel, n)));
+        o += 64 & (((sel >> (28 + n)) & 1) - 1);
+    }
+    return x_(acc, sum);
+}
+
+// Case 0x18 with N + 1 rounds: every round takes both the remainder and the multiply arm and
+// keeps one, so the only branch is the case dispatch. Returns acc; |k| gets the last k.
+template <int N>
+LANE_INLINE __m128i case_18(const char* kr, uint64_t sel, __m128i p, __m128i q, __m128i acc,
+                            __m128i& k) {
+    const int64_t dv = divisor_of(sel);
+#pragma GCC unroll 8
+    for (int m = 0; m <= N; ++m) {
+        const int n = N - m;
+        const bool odd = (n & 1) != 0;
+        const __m128i e = at(kr, 16 * m);
+        const __m128i kd = x_(e, odd ? p : q);
+        const __m128i km = cl(x_(e, odd ? q : p));
+        const uint32_t rem =
+            rem_low32(dividend_of(static_cast<uint64_t>(_mm_cvtsi128_si64(kd))), dv);
+        const __m128i mask = round_mask(sel, n);
+        acc = pick(x_(acc, mh(acc, km)), x_(acc, _mm_cvtsi32_si128(static_cast<int>(rem))), mask);
+        if (m == N) k = pick(km, kd, mask);
+    }
+    return acc;
+}
+
+// What one iteration needs before its case runs: selector, picks, working blocks, dispatch.
+struct Head {
+    uint64_t sel, r_off, x_off, target;
+    __m128i p, q, t1, t2;
+};
+
+// head_of reads iteration i's selector from acc, records its picks and loads its operands.
+LANE_INLINE Head head_of(const Lane& lane, int i, __m128i acc) {
+    Head h;
+    const uint64_t sel = static_cast<uint64_t>(_mm_cvtsi128_si64(acc));
+    h.sel = sel;
+    h.r_off = (sel >> 1) & 0x1FF0;
+    h.x_off = (sel >> 28) & 0x1FF0;
+    lane.touch[i] = static_cast<uint32_t>(h.r_off | h.x_off << 16);
+    const uint64_t j = sel & 3;
+    h.p = lane.w[j];
+    h.q = lane.w[j ^ 1];
+    h.t1 = at(lane.key, h.x_off);
+    h.t2 = at(lane.key, h.r_off);
+    h.target = (sel & 0x1c) << 1 | sel >> 61; // 8 * case + round count
+    return h;
+}
+
+// mix_case runs the case that |h| selected and returns the new accumulator.
+LANE_INLINE __m128i mix_case(const Lane& lane, const Head& h, __m128i acc) {
+    const uint64_t sel = h.sel;
+    char* const key = lane.key;
+    __m128i* const kr = reinterpret_cast<__m128i*>(key + h.r_off);
+    __m128i* const kx = reinterpret_cast<__m128i*>(key + h.x_off);
+    const __m128i p = h.p, q = h.q, t1 = h.t1, t2 = h.t2;
+    const __m128i cl_p = lane.clw[sel & 3], cl_q = lane.clw[(sel & 3) ^ 1];
+    switch (h.target) {
+    case 0 ... 7:
+        acc = x_(acc, cl(x_(q, t1)));
+        _mm_store_si128(kr, x_(t1, mh(acc, t1)));
+        acc = x_(acc, cl(x_(p, t2)));
+        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        return acc;
+    case 8 ... 15:
+        acc = x_(acc, x_(cl_p, cl(x_(p, t2))));
+        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        acc = x_(acc, x_(q, t1));
+        _mm_store_si128(kr, x_(t1, mh(acc, t1)));
+        return acc;
+    case 16 ... 23:
+        acc = x_(acc, x_(p, t1));
+        _mm_store_si128(kr, x_(t1, mh(acc, t1)));
+        acc = x_(acc, x_(cl_q, cl(x_(q, t2))));
+        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        return acc;
+    case 24 ... 31: {
+        // The odd and even arms are blended: their choice is a coin toss for the predictor.
+        acc = x_(acc, x_(q, t2));
+        const int64_t d = dividend_of(static_cast<uint64_t>(_mm_cvtsi128_si64(acc)));
+        acc = x_(acc, _mm_cvtsi32_si128(static_cast<int>(rem_low32(d, divisor_of(sel)))));
+        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        const __m128i odd = kBitMask[d & 1];
+        acc = x_(acc, pick(p, x_(cl_p, cl(x_(p, t1))), odd));
+        _mm_store_si128(kr, pick(t1, x_(t1, mh(acc, t1)), odd));
+        return acc;
+    }
+    case 32 ... 39: {
+        __m128i x = q, y = p;
+#pragma GCC unroll 3
+        for (int r = 0; r < 3; ++r) {
+            x = aes(aes(x, _mm_load_si128(kr + 4 * r)), _mm_load_si128(kr + 4 * r + 2));
+            y = aes(aes(y, _mm_load_si128(kr + 4 * r + 1)), _mm_load_si128(kr + 4 * r + 3));
+            const __m128i nx = _mm_unpacklo_epi32(x, y);
+            y = _mm_unpackhi_epi32(x, y);
+            x = nx;
+        }
+        acc = x_(acc, x_(x, y));
+        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        _mm_store_si128(kr, t1);
+        return acc;
+    }
+#define CASE_14(n)                                                                                 \
+    case 40 + n: {                                                                                 \
+        acc = case_14<n>(key + h.r_off, sel, p, q, acc);                                           \
+        _mm_store_si128(kx, x_(t2, mh(acc, t2)));                                                  \
+        _mm_store_si128(kr, t1);                                                                   \
+        return acc;                                                                                \
+    }
+        CASE_14(0)
+        CASE_14(1)
+        CASE_14(2)
+        CASE_14(3)
+        CASE_14(4)
+        CASE_14(5)
+        CASE_14(6)
+        CASE_14(7)
+#undef CASE_14
+#define CASE_18(n)                                                                                 \
+    case 48 + n: {                                                                                 \
+        __m128i k;                                                                                 \
+        acc = case_18<n>(key + h.r_off, sel, p, q, acc, k);                                        \
+        _mm_store_si128(kx, k);                                                                    \
+        _mm_store_si128(kr, x_(t1, acc));                                                          \
+        return acc;                                                                                \
+    }
+        CASE_18(0)
+        CASE_18(1)
+        CASE_18(2)
+        CASE_18(3)
+        CASE_18(4)
+        CASE_18(5)
+        CASE_18(6)
+        CASE_18(7)
+#undef CASE_18
+    case 56 ... 63:
+        acc = x_(acc, cl(x_(p, t1)));
+        _mm_store_si128(kr, x_(t1, mh(acc, t1)));
+        acc = x_(acc, x_(q, t2));
+        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        return acc;
+    }
+    __builtin_unreachable();
+}
+
+LANE_INLINE uint64_t reduce64(__m128i acc) {
+    const __m128i length = _mm_set_epi64x(1024, 64);
+    acc = x_(acc, _mm_clmulepi64_si128(length, length, 0x10));
+    const __m128i y = _mm_clmulepi64_si128(acc, _mm_set_epi64x(0, 0x1b), 0x01);
+    const __m128i table = _mm_setr_epi8(0x00, 0x1b, 0x36, 0x2d, 0x6c, 0x77, 0x5a, 0x41, -0x28,
+                                        -0x3d, -0x12, -0x0b, -0x4c, -0x51, -0x7e, -0x67);
+    const __m128i folded = _mm_shuffle_epi8(table, _mm_srli_si128(y, 8));
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(x_(x_(acc, y), folded)));
+}
+
+// Haraka-512/256 under the 40-entry table |rc|; only digest bytes 24..31 are formed.
+LANE_INLINE uint64_t keyed_haraka_word(__m128i s0, __m128i s1, __m128i s2, __m128i s3,
+                                       const __m128i* rc) {
+    const __m128i in3 = s3;
+#pragma GCC unroll 5
+    for (int r = 0; r < 5; ++r) {
+        const __m128i* k = rc + 8 * r;
+        s0 = aes(s0, _mm_load_si128(k));
+        s1 = aes(s1, _mm_load_si128(k + 1));
+        s2 = aes(s2, _mm_load_si128(k + 2));
+        s3 = aes(s3, _mm_load_si128(k + 3));
+        s0 = aes(s0, _mm_load_si128(k + 4));
+        s1 = aes(s1, _mm_load_si128(k + 5));
+        s2 = aes(s2, _mm_load_si128(k + 6));
+        s3 = aes(s3, _mm_load_si128(k + 7));
+        if (r == 4) break;
+        const __m128i t = _mm_unpacklo_epi32(s0, s1);
+        s0 = _mm_unpackhi_epi32(s0, s1);
+        s1 = _mm_unpacklo_epi32(s2, s3);
+        s2 = _mm_unpackhi_epi32(s2, s3);
+        s3 = _mm_unpacklo_epi32(s0, s2);
+        s0 = _mm_unpackhi_epi32(s0, s2);
+        s2 = _mm_unpackhi_epi32(s1, t);
+        s1 = _mm_unpacklo_epi32(s1, t);
+    }
+    // Of the last mix only lane 3's low half reaches bytes 24..31.
+    const __m128i last = _mm_unpacklo_epi32(_mm_unpackhi_epi32(s0, s1), _mm_unpackhi_epi32(s2, s3));
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(x_(last, in3)));
+}
+
+} // namespace
+
+template <int Lanes> bool NonceLanes<Lanes>::Usable(const CZantuHashV2& hasher) {
+    return fast_hash_support == 1 && haraka512_rc_fn == haraka512_hash_rc_aesni &&
+           hasher.mixFinal == keyed_mix64_c_fast && hasher.keyIndexMask == 8191 &&
+           hasher.keySize == 16 * kKeyEntries;
+}
+
+template <int Lanes> void NonceLanes<Lanes>::Begin(const CZantuHashV2& hasher) {
+    const uint8_t* key = ThreadKeyBuffer();
+    for (int l = 0; l < Lanes; ++l)
+        std::memcpy(keys_[l], key, sizeof keys_[l]);
+    backup_ = reinterpret_cast<const __m128i*>(key + hasher.keySize);
+
+    // The tail fills start at block byte 32 + pending; the first repeats bytes 0..15, the
+    // second the 8 bytes of the mixing result. Bytes 32..63 are s2 and s3.
+    alignas(16) uint8_t block[64], nonce_mask[16] = {}, shuffle[32], mask[32];
+    std::memcpy(block, hasher.current, 64);
+    const size_t start = 32 + hasher.pending;
+    for (size_t b = start; b < 64; ++b)
+        block[b] = block[(b - start) % 16];
+    for (size_t b = 44; b < 47; ++b) {
+        if (b >= start) continue; // the fill overwrites this nonce byte
+        block[b] = 0;
+        nonce_mask[b - 32] = 0xff;
+    }
+    for (size_t b = 32; b < 64; ++b) {
+        shuffle[b - 32] = static_cast<uint8_t>(b >= start ? (b - start) % 8 : 0);
+        mask[b - 32] = b >= start ? 0xff : 0;
+    }
+    std::memcpy(block_, block, 64);
+    std::memcpy(&nonce_mask_, nonce_mask, 16);
+    std::memcpy(fill_shuffle_, shuffle, 32);
+    std::memcpy(fill_mask_, mask, 32);
+}
+
+template <int Lanes> void NonceLanes<Lanes>::Hash(uint32_t first, uint64_t words[Lanes]) {
+    alignas(16) __m128i w[Lanes][4], clw[Lanes][4];
+    uint32_t touch[Lanes][32];
+    __m128i acc[Lanes], s2[Lanes];
+    Lane lane[Lanes];
+    const __m128i s0 = block_[0], s1 = block_[1], s3 = block_[3];
+#pragma GCC unroll 4
+    for (int l = 0; l < Lanes; ++l) {
+        // Nonce bytes go to block bytes 44..46, i.e. bytes 12..14 of s2.
+        const __m128i nonce = _mm_slli_si128(_mm_cvtsi32_si128(static_cast<int>(first + l)), 12);
+        s2[l] = _mm_or_si128(block_[2], _mm_and_si128(nonce, nonce_mask_));
+        w[l][0] = x_(s0, s2[l]);
+        w[l][1] = x_(s1, s3);
+        w[l][2] = s2[l];
+        w[l][3] = s3;
+        for (int b = 0; b < 4; ++b)
+            clw[l][b] = cl(w[l][b]);
+        lane[l] = Lane{reinterpret_cast<char*>(keys_[l]), w[l], clw[l], touch[l]};
+        acc[l] = _mm_load_si128(&keys_[l][kStartEntry]);
+    }
+    // Each lane's next head follows its own case, ahead of the other lane's dispatch.
+    Head head[Lanes];
+#pragma GCC unroll 4
+    for (int l = 0; l < Lanes; ++l)
+        head[l] = head_of(lane[l], 0, acc[l]);
+    for (int i = 0; i < 32; ++i) {
+#pragma GCC unroll 4
+        for (int l = 0; l < Lanes; ++l) {
+            acc[l] = mix_case(lane[l], head[l], acc[l]);
+            if (i < 31) head[l] = head_of(lane[l], i + 1, acc[l]);
+        }
+    }
+#pragma GCC unroll 4
+    for (int l = 0; l < Lanes; ++l) {
+        const uint64_t v = reduce64(acc[l]);
+        const __m128i vv = _mm_set1_epi64x(static_cast<int64_t>(v));
+        const __m128i t2 = pick(s2[l], _mm_shuffle_epi8(vv, fill_shuffle_[0]), fill_mask_[0]);
+        const __m128i t3 = pick(s3, _mm_shuffle_epi8(vv, fill_shuffle_[1]), fill_mask_[1]);
+        words[l] = keyed_haraka_word(s0, s1, t2, t3, keys_[l] + (v & 511));
+    }
+    // Undo the mixing's writes from the shared backup.
+    const char* backup = reinterpret_cast<const char*>(backup_);
+#pragma GCC unroll 4
+    for (int l = 0; l < Lanes; ++l) {
+        char* key = reinterpret_cast<char*>(keys_[l]);
+        for (int i = 0; i < 32; ++i) {
+            const uint32_t t = touch[l][i];
+            _mm_store_si128(reinterpret_cast<__m128i*>(key + (t & 0xFFFF)), at(backup, t & 0xFFFF));
+            _mm_store_si128(reinterpret_cast<__m128i*>(key + (t >> 16)), at(backup, t >> 16));
+        }
+    }
+}
+
+template class NonceLanes<1>;
+template class NonceLanes<2>;
+template class NonceLanes<3>;

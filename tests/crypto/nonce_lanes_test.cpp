@@ -1,0 +1,236 @@
+// The multi-nonce path against Finalize: digests over many nonces and jobs, steered corner
+// selectors, other input lengths, the key left intact, and the batch loop's stopping rules.
+#include "crypto/nonce_lanes.h"
+
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tests/crypto/test_util.h"
+
+namespace {
+
+uint64_t word_of(const uint8_t out[32]) {
+    uint64_t w;
+    std::memcpy(&w, out + 24, 8);
+    return w;
+}
+
+uint64_t lo_of(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+// Finalize's digest word for |nonce|, patched in as the nonce search does.
+uint64_t reference_word(CZantuHashV2& h, uint32_t nonce) {
+    h.current[44] = static_cast<uint8_t>(nonce);
+    h.current[45] = static_cast<uint8_t>(nonce >> 8);
+    h.current[46] = static_cast<uint8_t>(nonce >> 16);
+    alignas(32) uint8_t out[32];
+    h.Finalize(out);
+    return word_of(out);
+}
+
+class NonceLanesTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (probe_fast_hash_support() != 1) GTEST_SKIP() << "processor lacks the fast forms";
+        install_haraka_forms(1);
+    }
+
+    // Absorbs a random input of |len| bytes and prepares the key.
+    void NewJob(std::mt19937_64& rng, size_t len = 1487) {
+        std::vector<uint8_t> in(len);
+        fill_random(rng, in.data(), in.size());
+        h_.Reset();
+        h_.Write(in.data(), in.size());
+        PrepareKey(h_.current);
+    }
+
+    // Lane words of nonces first.. against Finalize, |calls| calls of Hash.
+    template <int Lanes> void ExpectSameWords(uint32_t first, int calls) {
+        auto lanes = std::make_unique<NonceLanes<Lanes>>();
+        lanes->Begin(h_);
+        uint64_t words[Lanes];
+        for (int c = 0; c < calls; ++c) {
+            const uint32_t base = first + static_cast<uint32_t>(c * Lanes);
+            lanes->Hash(base, words);
+            for (int l = 0; l < Lanes; ++l)
+                ASSERT_EQ(words[l], reference_word(h_, base + l))
+                    << Lanes << " lanes, nonce " << base + l;
+        }
+    }
+
+    CZantuHashV2 h_{4};
+};
+
+TEST_F(NonceLanesTest, UsableOnlyForTheFastVariantC) {
+    EXPECT_TRUE(NonceLanes<2>::Usable(h_));
+    EXPECT_FALSE(NonceLanes<2>::Usable(CZantuHashV2(3)));
+    install_haraka_forms(0);
+    EXPECT_FALSE(NonceLanes<2>::Usable(h_));
+    install_haraka_forms(1);
+}
+
+TEST_F(NonceLanesTest, SearchLanesMatchFinalizeOverAMillionNonces) {
+    std::mt19937_64 rng(0x1a9e5);
+    const uint32_t starts[] = {0, 0x7ffff0, 0xfffe00, 0x123456};
+    for (uint32_t first : starts) {
+        NewJob(rng);
+        ExpectSameWords<kSearchLanes>(first, 262144 / kSearchLanes);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST_F(NonceLanesTest, EveryLaneCountMatchesFinalize) {
+    std::mt19937_64 rng(0x1a9e6);
+    NewJob(rng);
+    ExpectSameWords<1>(5, 20000);
+    ExpectSameWords<2>(7, 10000);
+    ExpectSameWords<3>(11, 7000);
+}
+
+TEST_F(NonceLanesTest, OtherInputLengthsMoveTheTailFills) {
+    // pending 0, 1, 8, 14, 16, 31: fills that start before, at and after the nonce bytes.
+    std::mt19937_64 rng(0x1a9e7);
+    for (size_t len : {1472u, 1473u, 1480u, 1486u, 1488u, 1503u}) {
+        SCOPED_TRACE(len);
+        NewJob(rng, len);
+        ExpectSameWords<2>(0x10203, 500);
+        if (HasFatalFailure()) return;
+    }
+}
+
+TEST_F(NonceLanesTest, HashLeavesTheThreadKeyAndItsOwnKeysIntact) {
+    std::mt19937_64 rng(0x1a9e8);
+    NewJob(rng);
+    std::vector<uint8_t> before(ThreadKeyBuffer(), ThreadKeyBuffer() + 2 * h_.keySize);
+    auto lanes = std::make_unique<NonceLanes<2>>();
+    lanes->Begin(h_);
+    uint64_t first[2], again[2];
+    lanes->Hash(42, first);
+    for (uint32_t n = 0; n < 100; ++n)
+        lanes->Hash(1000 + 2 * n, again);
+    lanes->Hash(42, again);
+    EXPECT_EQ(first[0], again[0]);
+    EXPECT_EQ(first[1], again[1]);
+    EXPECT_EQ(std::memcmp(before.data(), ThreadKeyBuffer(), before.size()), 0);
+}
+
+// The first selector is the low half of key entry 513, the same for every nonce, so setting
+// it steers every digest's first iteration into a chosen case and corner.
+struct SteerRow {
+    const char* what;
+    uint64_t case_bits;
+    int rounds; // sel >> 61, or -1 for as drawn
+    uint64_t set_bits, clear_bits;
+    bool r_equals_x, negative; // negative: dividends of 0x0c / 0x18 made negative
+};
+
+constexpr uint64_t kRoundTests = 0xFFull << 28;
+
+const SteerRow kSteerRows[] = {
+    {"00", 0x00, -1, 0, 0, false, false},
+    {"04 R == X", 0x04, -1, 0, 0, true, false},
+    {"08", 0x08, -1, 0, 0, false, false},
+    {"0c negative dividend, odd", 0x0c, -1, 0, 0, false, true},
+    {"0c R == X", 0x0c, -1, 0, 0, true, false},
+    {"10 R == X", 0x10, -1, 0, 0, true, false},
+    {"14 n=7, all AES rounds", 0x14, 7, 0, kRoundTests, false, false},
+    {"14 n=7, all clmul rounds", 0x14, 7, kRoundTests, 0, false, false},
+    {"14 n=5, mixed rounds", 0x14, 5, 0x5ull << 29, 0xAull << 29, true, false},
+    {"14 n=0", 0x14, 0, 0, 0, false, false},
+    {"18 n=7, negative remainders", 0x18, 7, kRoundTests, 0, false, true},
+    {"18 n=7, all multiply rounds", 0x18, 7, 0, kRoundTests, true, false},
+    {"18 n=2, mixed rounds", 0x18, 2, 0x5ull << 28, 0x2ull << 28, false, false},
+    {"18 n=0", 0x18, 0, 0, 0, true, false},
+    {"1c R == X", 0x1c, -1, 0, 0, true, false},
+};
+
+TEST_F(NonceLanesTest, SteeredFirstIterationsMatchFinalize) {
+    std::mt19937_64 rng(0x1a9e9);
+    for (const SteerRow& row : kSteerRows) {
+        SCOPED_TRACE(row.what);
+        NewJob(rng);
+        uint8_t* key = ThreadKeyBuffer();
+        uint8_t* backup = key + h_.keySize;
+        auto set_lo = [&](size_t entry, uint64_t v) {
+            std::memcpy(key + 16 * entry, &v, 8);
+            if (entry < 512) std::memcpy(backup + 16 * entry, &v, 8);
+        };
+        uint64_t sel = (lo_of(key + 16 * 513) & ~0x1cull) | row.case_bits;
+        if (row.rounds >= 0) sel = (sel << 3 >> 3) | static_cast<uint64_t>(row.rounds) << 61;
+        sel = (sel | row.set_bits) & ~row.clear_bits;
+        const uint64_t r = (sel >> 5) & 511;
+        if (row.r_equals_x) sel = (sel & ~(511ull << 32)) | r << 32;
+        set_lo(513, sel);
+        // lo of the working blocks: W[0], W[1] fold s2, s3 in; the nonce lies in hi(s2).
+        h_.FillTail(h_.current, 16);
+        uint8_t block[64];
+        std::memcpy(block, h_.current, 64);
+        uint64_t w[4];
+        for (int j = 0; j < 4; ++j)
+            w[j] = lo_of(block + 16 * j) ^ (j < 2 ? lo_of(block + 16 * (j + 2)) : 0);
+        const uint64_t p = w[sel & 3], q = w[(sel & 3) ^ 1];
+        if (row.negative && row.case_bits == 0x0c) {
+            set_lo(r, ((rng() | 1ull << 63) | 1) ^ sel ^ q); // d = lo(acc ^ Q ^ t2)
+        } else if (row.negative) {
+            for (int m = 0; m <= 7 && r + m < 512; ++m) // round m XORs P for odd 7 - m
+                set_lo(r + m, (rng() | 1ull << 63) ^ ((7 - m) & 1 ? p : q));
+        }
+        ExpectSameWords<2>(static_cast<uint32_t>(rng() & 0xffff), 300);
+        ExpectSameWords<1>(0, 100);
+        if (HasFatalFailure()) return;
+    }
+}
+
+// The batch loop: which nonces are tested, reported and counted.
+struct ScanRow {
+    const char* what;
+    uint64_t count;
+    int stop_after; // stop() turns true at this call (1-based); 0 = never
+    uint32_t want;
+};
+
+const ScanRow kScanRows[] = {
+    {"stop flag already set: one nonce", 1000, 1, 1},
+    {"stop after the first lane's nonce", 1000, 3, 3},
+    {"stop after a second lane's nonce", 1000, 6, 6},
+    {"odd count", 7, 0, 7},
+    {"count 1", 1, 0, 1},
+    {"count reached before the flag", 4, 9, 4},
+};
+
+TEST_F(NonceLanesTest, ScanStopsAfterTheRightNonceAndReportsInOrder) {
+    std::mt19937_64 rng(0x1a9ea);
+    NewJob(rng);
+    constexpr uint64_t kTarget = 1ull << 63; // about half the nonces are candidates
+    const uint32_t base = 0x3000;
+    std::vector<uint32_t> expected;
+    for (uint32_t n = 0; n < 16; ++n)
+        if (reference_word(h_, base + n) < kTarget) expected.push_back(base + n);
+    ASSERT_GT(expected.size(), 2u);
+
+    auto lanes = std::make_unique<NonceLanes<kSearchLanes>>();
+    for (const ScanRow& row : kScanRows) {
+        SCOPED_TRACE(row.what);
+        lanes->Begin(h_);
+        std::vector<uint32_t> reported;
+        int calls = 0;
+        const uint32_t got = scan_nonce_lanes(
+            *lanes, base, row.count, kTarget, [&](uint32_t nonce) { reported.push_back(nonce); },
+            [&] { return ++calls == row.stop_after; });
+        EXPECT_EQ(got, row.want);
+        EXPECT_EQ(calls, static_cast<int>(row.want)) << "stop() is asked once per nonce";
+        std::vector<uint32_t> want;
+        for (uint32_t n : expected)
+            if (n < base + row.want) want.push_back(n);
+        EXPECT_EQ(reported, want);
+    }
+}
+
+} // namespace

@@ -1,0 +1,68 @@
+// The nonce search on the lane path against the single-nonce path: the same solution lines in
+// the same order, the same counts, the same stop after a waiting line.
+#include <gtest/gtest.h>
+
+#include "crypto/nonce_lanes.h"
+#include "crypto/zantu_hash.h"
+#include "solver/job_slot.h"
+#include "solver/nonce_search.h"
+#include "solver/settings.h"
+#include "solver/solver_loop.h"
+#include "tests/solver/test_support.h"
+
+namespace {
+
+struct BatchRun {
+    std::string out;
+    uint32_t hashed;
+    uint64_t candidates;
+};
+
+// One batch; |lanes| false installs the portable Haraka forms, which turns the lane path off
+// while giving the same digests.
+BatchRun search(JobSlot slot, uint64_t count, bool lanes) {
+    fast_hash_support = lanes ? 1 : 0;
+    install_haraka_forms(fast_hash_support);
+    EXPECT_EQ(NonceLanes<kSearchLanes>::Usable(*active_hasher), lanes);
+    BatchRun r{};
+    testing::internal::CaptureStdout();
+    r.hashed = search_nonces(count, slot, r.candidates);
+    r.out = testing::internal::GetCapturedStdout();
+    return r;
+}
+
+TEST(NonceSearchLanes, SameSolutionLinesAsTheSingleNoncePath) {
+    init_test_hashing();
+    if (probe_fast_hash_support() != 1) GTEST_SKIP() << "processor lacks the fast forms";
+    alignas(32) static CZantuHashV2 hasher(4);
+    active_hasher = &hasher;
+    const struct {
+        uint64_t limit, nonce_base, count;
+        bool line_waiting;
+    } rows[] = {{uint64_t{1} << 61, 0, 3001, false},
+                {uint64_t{1} << 63, 16777000, 215, false},
+                {~uint64_t{0}, 77, 500, true}};
+    for (const auto& row : rows) {
+        JobFields job;
+        job.target = target_below(row.limit);
+        JobSlot slots[pool_count];
+        for (JobSlot& s : slots)
+            reset_job_slot(s);
+        JobSlot slot = *parse_job_line_checked(job.line().c_str(), slots, pool_count).slot;
+        prepare_nonce_area(slot);
+        slot.nonce_base = row.nonce_base;
+        line_ready.store(row.line_waiting ? 1 : 0);
+        const BatchRun fast = search(slot, row.count, true);
+        const BatchRun single = search(slot, row.count, false);
+        EXPECT_EQ(fast.hashed, row.line_waiting ? 1u : row.count);
+        EXPECT_EQ(fast.hashed, single.hashed);
+        EXPECT_EQ(fast.candidates, single.candidates);
+        EXPECT_GT(single.candidates, 0u);
+        EXPECT_EQ(fast.out, single.out);
+    }
+    line_ready.store(0);
+    fast_hash_support = probe_fast_hash_support();
+    install_haraka_forms(fast_hash_support);
+}
+
+} // namespace
