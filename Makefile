@@ -1,11 +1,18 @@
 # Front door: `make run` and `make test` are the whole set-up on a fresh Debian machine.
-PACKAGES := cmake g++ make pkg-config libsodium-dev libgtest-dev libbenchmark-dev qemu-user
+PACKAGES := cmake g++ make pkg-config libsodium-dev libgtest-dev libbenchmark-dev qemu-user \
+            clang libclang-rt-14-dev
 JOBS     ?= 2
 BUILD    ?= build
 ASAN     ?= build-asan
+TSAN     ?= build-tsan
+FUZZ     ?= build-fuzz
+# Seconds per fuzz target: `make fuzz` and the smoke run inside `make test`.
+FUZZ_SECONDS ?= 180
+FUZZ_SMOKE_SECONDS ?= 30
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan test test-normal test-asan run bench format clean
+.PHONY: all deps build build-asan test test-normal test-asan run bench format clean \
+        build-tsan test-tsan build-fuzz fuzz fuzz-smoke check-all
 
 all: build
 
@@ -39,7 +46,27 @@ test-normal: build
 test-asan: build-asan
 	ctest --test-dir $(ASAN) --output-on-failure -j $(JOBS)
 
-test: test-normal test-asan
+# The front end's tests and the stress tests against a ThreadSanitizer build of the solver.
+build-tsan: deps
+	cmake -S . -B $(TSAN) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTU_TSAN=ON -DZANTU_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(TSAN) -j $(JOBS) --target zantu-solver zantu_solver_unit_tests zantu_solver_protocol_tests zantu_stress_tests
+
+test-tsan: build-tsan
+	tests/stress/run_tsan_tests.sh $(TSAN)
+
+build-fuzz: deps
+	cmake -S . -B $(FUZZ) -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZANTU_FUZZ=ON -DZANTU_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(FUZZ) -j $(JOBS) --target fuzzers
+
+fuzz: build-fuzz
+	fuzz/run_fuzzers.sh $(FUZZ) $(FUZZ_SECONDS)
+
+fuzz-smoke: build-fuzz
+	fuzz/run_fuzzers.sh $(FUZZ) $(FUZZ_SMOKE_SECONDS)
+
+test: test-normal test-asan test-tsan fuzz-smoke
+
+check-all: test-normal test-asan test-tsan fuzz-smoke
 
 run: build
 	examples/run-sample.sh $(BUILD)/solver/zantu-solver
@@ -52,4 +79,4 @@ format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')
 
 clean:
-	rm -rf $(BUILD) $(ASAN)
+	rm -rf $(BUILD) $(ASAN) $(TSAN) $(FUZZ)

@@ -3,54 +3,7 @@
 #include <immintrin.h>
 
 #include "crypto/haraka.h"
-
-namespace {
-
-#define HARAKA_INLINE inline __attribute__((always_inline))
-
-HARAKA_INLINE __m128i rc_at(const uint8_t* rc, int i) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(rc) + i);
-}
-
-// The two AES rounds of one Haraka-512 round, the four lanes side by side.
-HARAKA_INLINE void aes512(__m128i& s0, __m128i& s1, __m128i& s2, __m128i& s3, const uint8_t* rc,
-                          int r) {
-    s0 = _mm_aesenc_si128(s0, rc_at(rc, 8 * r + 0));
-    s1 = _mm_aesenc_si128(s1, rc_at(rc, 8 * r + 1));
-    s2 = _mm_aesenc_si128(s2, rc_at(rc, 8 * r + 2));
-    s3 = _mm_aesenc_si128(s3, rc_at(rc, 8 * r + 3));
-    s0 = _mm_aesenc_si128(s0, rc_at(rc, 8 * r + 4));
-    s1 = _mm_aesenc_si128(s1, rc_at(rc, 8 * r + 5));
-    s2 = _mm_aesenc_si128(s2, rc_at(rc, 8 * r + 6));
-    s3 = _mm_aesenc_si128(s3, rc_at(rc, 8 * r + 7));
-}
-
-HARAKA_INLINE void mix512(__m128i& s0, __m128i& s1, __m128i& s2, __m128i& s3) {
-    const __m128i t = _mm_unpacklo_epi32(s0, s1);
-    s0 = _mm_unpackhi_epi32(s0, s1);
-    s1 = _mm_unpacklo_epi32(s2, s3);
-    s2 = _mm_unpackhi_epi32(s2, s3);
-    s3 = _mm_unpacklo_epi32(s0, s2);
-    s0 = _mm_unpackhi_epi32(s0, s2);
-    s2 = _mm_unpackhi_epi32(s1, t);
-    s1 = _mm_unpacklo_epi32(s1, t);
-}
-
-// Rounds 0..3 in full and the AES steps of round 4; the caller does the last mix.
-HARAKA_INLINE void rounds512(__m128i& s0, __m128i& s1, __m128i& s2, __m128i& s3,
-                             const uint8_t* rc) {
-    aes512(s0, s1, s2, s3, rc, 0);
-    mix512(s0, s1, s2, s3);
-    aes512(s0, s1, s2, s3, rc, 1);
-    mix512(s0, s1, s2, s3);
-    aes512(s0, s1, s2, s3, rc, 2);
-    mix512(s0, s1, s2, s3);
-    aes512(s0, s1, s2, s3, rc, 3);
-    mix512(s0, s1, s2, s3);
-    aes512(s0, s1, s2, s3, rc, 4);
-}
-
-} // namespace
+#include "crypto/haraka_aesni_rounds.h"
 
 alignas(32) uint8_t haraka_rc_fast[640];
 
@@ -98,11 +51,7 @@ void haraka512_hash_aesni(uint8_t* out, const uint8_t* in) {
 
 void haraka512_hash_rc_aesni(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
     const __m128i* src = reinterpret_cast<const __m128i*>(in);
-    __m128i s0 = _mm_load_si128(src), s1 = _mm_load_si128(src + 1);
-    __m128i s2 = _mm_load_si128(src + 2), s3 = _mm_load_si128(src + 3);
-    rounds512(s0, s1, s2, s3, rc);
-    // Only the last mix's s3 = lo(hi(s0, s1), hi(s2, s3)) feeds out[24..31].
-    const __m128i last = _mm_unpacklo_epi32(_mm_unpackhi_epi32(s0, s1), _mm_unpackhi_epi32(s2, s3));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 24),
-                     _mm_xor_si128(last, _mm_load_si128(src + 3)));
+    const __m128i word = haraka512_rc_low(_mm_load_si128(src), _mm_load_si128(src + 1),
+                                          _mm_load_si128(src + 2), _mm_load_si128(src + 3), rc);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out + 24), word);
 }

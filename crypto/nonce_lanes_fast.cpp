@@ -12,6 +12,7 @@
 #include <cstring>
 #include <immintrin.h>
 
+#include "crypto/haraka_aesni_rounds.h"
 #include "crypto/keyed_mix_impl.h"
 
 namespace {
@@ -231,36 +232,6 @@ LANE_INLINE uint64_t reduce64(__m128i acc) {
     return static_cast<uint64_t>(_mm_cvtsi128_si64(x_(x_(acc, y), folded)));
 }
 
-// Haraka-512/256 under the 40-entry table |rc|; only digest bytes 24..31 are formed.
-LANE_INLINE uint64_t keyed_haraka_word(__m128i s0, __m128i s1, __m128i s2, __m128i s3,
-                                       const __m128i* rc) {
-    const __m128i in3 = s3;
-#pragma GCC unroll 5
-    for (int r = 0; r < 5; ++r) {
-        const __m128i* k = rc + 8 * r;
-        s0 = aes(s0, _mm_load_si128(k));
-        s1 = aes(s1, _mm_load_si128(k + 1));
-        s2 = aes(s2, _mm_load_si128(k + 2));
-        s3 = aes(s3, _mm_load_si128(k + 3));
-        s0 = aes(s0, _mm_load_si128(k + 4));
-        s1 = aes(s1, _mm_load_si128(k + 5));
-        s2 = aes(s2, _mm_load_si128(k + 6));
-        s3 = aes(s3, _mm_load_si128(k + 7));
-        if (r == 4) break;
-        const __m128i t = _mm_unpacklo_epi32(s0, s1);
-        s0 = _mm_unpackhi_epi32(s0, s1);
-        s1 = _mm_unpacklo_epi32(s2, s3);
-        s2 = _mm_unpackhi_epi32(s2, s3);
-        s3 = _mm_unpacklo_epi32(s0, s2);
-        s0 = _mm_unpackhi_epi32(s0, s2);
-        s2 = _mm_unpackhi_epi32(s1, t);
-        s1 = _mm_unpacklo_epi32(s1, t);
-    }
-    // Of the last mix only lane 3's low half reaches bytes 24..31.
-    const __m128i last = _mm_unpacklo_epi32(_mm_unpackhi_epi32(s0, s1), _mm_unpackhi_epi32(s2, s3));
-    return static_cast<uint64_t>(_mm_cvtsi128_si64(x_(last, in3)));
-}
-
 } // namespace
 
 template <int Lanes> bool NonceLanes<Lanes>::Usable(const CZantuHashV2& hasher) {
@@ -335,7 +306,8 @@ template <int Lanes> void NonceLanes<Lanes>::Hash(uint32_t first, uint64_t words
         const __m128i vv = _mm_set1_epi64x(static_cast<int64_t>(v));
         const __m128i t2 = pick(s2[l], _mm_shuffle_epi8(vv, fill_shuffle_[0]), fill_mask_[0]);
         const __m128i t3 = pick(s3, _mm_shuffle_epi8(vv, fill_shuffle_[1]), fill_mask_[1]);
-        words[l] = keyed_haraka_word(s0, s1, t2, t3, keys_[l] + (v & 511));
+        words[l] = static_cast<uint64_t>(_mm_cvtsi128_si64(haraka512_rc_low(
+            s0, s1, t2, t3, reinterpret_cast<const uint8_t*>(keys_[l] + (v & 511)))));
     }
     // Undo the mixing's writes from the shared backup.
     const char* backup = reinterpret_cast<const char*>(backup_);

@@ -1,0 +1,249 @@
+// Differential fuzzing of the fast hash forms against the portable ones. Both forms of an
+// operation must agree on every byte they define, and the keyed mixing functions also on
+// the key left behind and on the touch list; any difference aborts.
+//
+// Input layout: byte 0 picks the operation (low two bits: Haraka-256, Haraka-512/256,
+// Haraka-512/256 under a table, keyed mixing; bit 2: the 128-bit or the 64-bit mixing
+// result); the rest feeds it in order, zeros once the input runs out.
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "crypto/cpu_dispatch.h"
+#include "crypto/haraka.h"
+#include "crypto/keyed_mix.h"
+
+namespace {
+
+constexpr size_t kKeyEntries = 552;
+constexpr size_t kKeyBytes = 16 * kKeyEntries;
+constexpr size_t kIndexedEntries = 512;
+constexpr uint64_t kIndexMask = 8191;
+constexpr size_t kStartEntry = 513;
+
+// Hands out the fuzzer's bytes front to back, then zeros.
+class ByteSource {
+  public:
+    ByteSource(const uint8_t* data, size_t size) : data_(data), size_(size) {}
+    void take(uint8_t* out, size_t n) {
+        const size_t have = n < left() ? n : left();
+        std::memcpy(out, data_ + pos_, have);
+        std::memset(out + have, 0, n - have);
+        pos_ += have;
+    }
+    uint8_t byte() {
+        uint8_t b;
+        take(&b, 1);
+        return b;
+    }
+    size_t left() const { return size_ - pos_; }
+
+  private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_ = 0;
+};
+
+void print_hex(const char* label, const void* p, size_t n) {
+    std::fprintf(stderr, "  %s ", label);
+    for (size_t i = 0; i < n; ++i)
+        std::fprintf(stderr, "%02x", static_cast<const uint8_t*>(p)[i]);
+    std::fprintf(stderr, "\n");
+}
+
+// expect_same aborts with both byte strings when they differ.
+void expect_same(const char* what, const void* fast, const void* portable, size_t n) {
+    if (std::memcmp(fast, portable, n) == 0) return;
+    std::fprintf(stderr, "fast and portable forms differ: %s\n", what);
+    print_hex("fast    ", fast, n);
+    print_hex("portable", portable, n);
+    std::abort();
+}
+
+[[noreturn]] void broken(const char* what) {
+    std::fprintf(stderr, "contract broken: %s\n", what);
+    std::abort();
+}
+
+void fuzz_haraka256(ByteSource& src) {
+    alignas(16) uint8_t in[32];
+    src.take(in, sizeof in);
+    uint8_t fast[32], portable[32];
+    haraka256_hash_aesni(fast, in);
+    haraka256_hash_portable(portable, in);
+    expect_same("haraka256_hash", fast, portable, 32);
+}
+
+void fuzz_haraka512(ByteSource& src) {
+    alignas(16) uint8_t in[64];
+    src.take(in, sizeof in);
+    uint8_t fast[32], portable[32];
+    haraka512_hash_aesni(fast, in);
+    haraka512_hash_portable(portable, in);
+    expect_same("haraka512_hash", fast, portable, 32);
+}
+
+void fuzz_haraka512_rc(ByteSource& src) {
+    alignas(16) uint8_t in[64];
+    src.take(in, sizeof in);
+    // A short input leaves the table standard, which ties the keyed form to the plain one.
+    const bool standard_table = src.left() == 0;
+    alignas(16) uint8_t rc[640];
+    std::memcpy(rc, HARAKA_RC, sizeof rc);
+    const size_t given = src.left() < sizeof rc ? src.left() : sizeof rc;
+    src.take(rc, given);
+
+    uint8_t fast[32], portable[32];
+    std::memset(fast, 0xa5, sizeof fast);
+    haraka512_hash_rc_aesni(fast, in, rc);
+    haraka512_hash_rc_portable(portable, in, rc);
+    expect_same("haraka512_hash_rc bytes 24..31", fast + 24, portable + 24, 8);
+    for (int i = 0; i < 24; ++i)
+        if (fast[i] != 0xa5) broken("haraka512_hash_rc_aesni wrote below byte 24");
+    if (standard_table) {
+        uint8_t plain[32];
+        haraka512_hash_portable(plain, in);
+        expect_same("haraka512_hash_rc under the standard table vs haraka512_hash", fast + 24,
+                    plain + 24, 8);
+    }
+}
+
+struct MixVariant {
+    const char* name;
+    keyed_mix128_fn fast128, portable128;
+    keyed_mix64_fn fast64, portable64;
+};
+
+const MixVariant kVariants[] = {
+    {"A", keyed_mix128_a_fast, keyed_mix128_a_portable, keyed_mix64_a_fast, keyed_mix64_a_portable},
+    {"B", keyed_mix128_b_fast, keyed_mix128_b_portable, keyed_mix64_b_fast, keyed_mix64_b_portable},
+    {"C", keyed_mix128_c_fast, keyed_mix128_c_portable, keyed_mix64_c_fast, keyed_mix64_c_portable},
+};
+
+// Key buffers of exactly the key's size, so that AddressSanitizer sees any read past it.
+struct KeyBuffers {
+    uint8_t* original;
+    uint8_t* fast;
+    uint8_t* portable;
+};
+
+KeyBuffers& key_buffers() {
+    static KeyBuffers buffers{static_cast<uint8_t*>(std::aligned_alloc(32, kKeyBytes)),
+                              static_cast<uint8_t*>(std::aligned_alloc(32, kKeyBytes)),
+                              static_cast<uint8_t*>(std::aligned_alloc(32, kKeyBytes))};
+    return buffers;
+}
+
+uint64_t splitmix64(uint64_t& state) {
+    uint64_t z = (state += 0x9e3779b97f4a7c15ull);
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ull;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebull;
+    return z ^ (z >> 31);
+}
+
+// fill_key spreads a seed over the whole key, sets the start entry (whose low half is the
+// first selector) from the input, then applies the input's entry patches.
+void fill_key(ByteSource& src, uint8_t* key) {
+    uint64_t state = 0;
+    uint8_t seed[8];
+    src.take(seed, sizeof seed);
+    std::memcpy(&state, seed, sizeof seed);
+    for (size_t i = 0; i < kKeyBytes; i += 8) {
+        const uint64_t v = splitmix64(state);
+        std::memcpy(key + i, &v, 8);
+    }
+    src.take(key + 16 * kStartEntry, 16);
+    while (src.left() >= 2 + 16) {
+        uint8_t where[2];
+        src.take(where, 2);
+        const size_t entry = (where[0] | size_t{where[1]} << 8) % kKeyEntries;
+        src.take(key + 16 * entry, 16);
+    }
+}
+
+void check_touches(const char* what, __m128i** fast, __m128i** portable, const uint8_t* fast_key,
+                   const uint8_t* portable_key) {
+    const auto* fk = reinterpret_cast<const __m128i*>(fast_key);
+    const auto* pk = reinterpret_cast<const __m128i*>(portable_key);
+    for (int r = 0; r < 64; ++r) {
+        const std::ptrdiff_t f = fast[r] - fk, p = portable[r] - pk;
+        if (f != p) {
+            std::fprintf(stderr, "fast and portable forms differ: %s touch %d: entry %td vs %td\n",
+                         what, r, f, p);
+            std::abort();
+        }
+        if (f < 0 || f >= static_cast<std::ptrdiff_t>(kIndexedEntries))
+            broken("a touch-list reference outside the indexed entries");
+    }
+}
+
+// fuzz_keyed_mix runs all three variants; |wide| picks keyed_mix128 or keyed_mix64.
+void fuzz_keyed_mix(ByteSource& src, bool wide) {
+    alignas(16) uint8_t block[64];
+    src.take(block, sizeof block);
+    alignas(16) uint8_t block_before[64];
+    std::memcpy(block_before, block, sizeof block);
+    KeyBuffers& k = key_buffers();
+    fill_key(src, k.original);
+    const auto* b = reinterpret_cast<const __m128i*>(block);
+    auto* fk = reinterpret_cast<__m128i*>(k.fast);
+    auto* pk = reinterpret_cast<__m128i*>(k.portable);
+    __m128i* fast_touch[64];
+    __m128i* portable_touch[64];
+
+    for (const MixVariant& v : kVariants) {
+        std::memcpy(k.fast, k.original, kKeyBytes);
+        std::memcpy(k.portable, k.original, kKeyBytes);
+        if (wide) {
+            alignas(16) const __m128i f128 = v.fast128(fk, b, kIndexMask, fast_touch);
+            alignas(16) const __m128i p128 = v.portable128(pk, b, kIndexMask, portable_touch);
+            expect_same(v.name, &f128, &p128, 16);
+            const uint64_t reduced_fast = clhash_reduce64_fast(f128);
+            const uint64_t reduced_portable = clhash_reduce64_portable(f128);
+            expect_same("clhash_reduce64", &reduced_fast, &reduced_portable, 8);
+        } else {
+            const uint64_t f64 = v.fast64(fk, b, kIndexMask, fast_touch);
+            const uint64_t p64 = v.portable64(pk, b, kIndexMask, portable_touch);
+            expect_same(v.name, &f64, &p64, 8);
+        }
+        expect_same(v.name, k.fast, k.portable, kKeyBytes);
+        check_touches(v.name, fast_touch, portable_touch, k.fast, k.portable);
+        if (std::memcmp(k.fast + 16 * kIndexedEntries, k.original + 16 * kIndexedEntries,
+                        kKeyBytes - 16 * kIndexedEntries) != 0)
+            broken("keyed mixing wrote a key entry past 511");
+    }
+    if (std::memcmp(block, block_before, sizeof block) != 0) broken("keyed mixing wrote its block");
+
+    // The reduction on its own, on an accumulator straight from the input.
+    __m128i raw;
+    std::memcpy(&raw, block_before, sizeof raw);
+    const uint64_t raw_fast = clhash_reduce64_fast(raw),
+                   raw_portable = clhash_reduce64_portable(raw);
+    expect_same("clhash_reduce64", &raw_fast, &raw_portable, 8);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    if (probe_fast_hash_support() != 1) {
+        std::printf("hash_forms_fuzzer: no AES-NI/PCLMULQDQ/AVX on this processor; skipped\n");
+        std::exit(0);
+    }
+    load_haraka_constants();
+    std::memcpy(haraka_rc_soft, HARAKA_RC, sizeof haraka_rc_soft);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    ByteSource src(data, size);
+    const uint8_t op = src.byte();
+    switch (op & 3) {
+    case 0: fuzz_haraka256(src); break;
+    case 1: fuzz_haraka512(src); break;
+    case 2: fuzz_haraka512_rc(src); break;
+    default: fuzz_keyed_mix(src, (op & 4) != 0); break;
+    }
+    return 0;
+}

@@ -1,0 +1,99 @@
+#include "tests/stress/stress_support.h"
+
+#include <chrono>
+#include <stdexcept>
+
+void JobBook::add(const JobFields& job) {
+    if (!jobs_.emplace(job.job_id, job).second)
+        throw std::logic_error("job id used twice: " + job.job_id);
+}
+
+const JobFields* JobBook::find(const std::string& job_id) const {
+    const auto it = jobs_.find(job_id);
+    return it == jobs_.end() ? nullptr : &it->second;
+}
+
+JobFields plain_job(const std::string& pool, const std::string& job_id, uint32_t seed,
+                    int log2_limit) {
+    JobFields job;
+    job.pool = pool;
+    job.job_id = job_id;
+    job.target = target_below(uint64_t{1} << log2_limit);
+    job.header = pattern_bytes(108, seed);
+    job.header[100] = static_cast<uint8_t>(seed);
+    job.fixed_nonce = pattern_bytes(4, seed + 1);
+    return job;
+}
+
+std::string solution_fault(const SolutionFields& sol, const JobFields& job, uint8_t cpu_byte) {
+    const size_t n = job.fixed_nonce.size();
+    if (job.header.size() != 108 || job.solution.size() != 1344)
+        throw std::logic_error("solution_fault needs a 108-byte header and a full solution");
+    if (sol.pool != job.pool) return "pool " + sol.pool + ", job was for " + job.pool;
+    if (sol.time != to_hex(Bytes(job.header.begin() + 100, job.header.begin() + 104)))
+        return "time field " + sol.time;
+    if (sol.nonce_tail.size() != 2 * (32 - n)) return "nonce tail of the wrong length";
+    const Bytes tail = from_hex(sol.nonce_tail);
+    for (size_t i = 1; i < tail.size(); ++i)
+        if (tail[i] != 0) return "nonce tail not zero behind its first byte";
+    const Bytes& s = sol.solution;
+    if (!std::equal(s.begin(), s.begin() + 1329, job.solution.begin()))
+        return "solution template bytes changed";
+    if (!std::equal(s.begin() + 1329, s.begin() + 1329 + n, job.fixed_nonce.begin()))
+        return "fixed nonce missing from the solution";
+    if (s[1329 + n] != cpu_byte) return "cpu byte " + std::to_string(s[1329 + n]);
+    if (s[1332 + n] != tail[0]) return "solution and nonce tail disagree on the top nonce level";
+    if (!std::equal(s.begin() + 1333 + n, s.begin() + 1341, job.solution.begin() + 1333 + n))
+        return "template bytes behind the nonce levels changed";
+    // The controlling program's rebuild: the job's header, the fixed nonce, the nonce tail.
+    Bytes header = job.header;
+    header.insert(header.end(), job.fixed_nonce.begin(), job.fixed_nonce.end());
+    header.insert(header.end(), tail.begin(), tail.end());
+    const uint64_t limit = le64(job.target.data() + 24);
+    const uint64_t word = digest_word(header, s);
+    if (word >= limit) return "digest word " + std::to_string(word) + " is not below the target";
+    return "";
+}
+
+void OutputLog::take(const std::string& line) {
+    if (line.compare(0, 5, "sol: ") == 0) {
+        const auto sol = parse_solution_line(line);
+        if (!sol) {
+            stray.push_back(line.substr(0, 80));
+            return;
+        }
+        if (sol->pool == "1" || sol->pool == "2") ++counted_solutions;
+        solutions.push_back(*sol);
+        return;
+    }
+    if (const auto status = parse_status_line(line)) {
+        statuses.push_back(*status);
+        counted_before_status.push_back(counted_solutions);
+        return;
+    }
+    stray.push_back(line.substr(0, 80));
+}
+
+void OutputLog::drain(ChildProcess& child, milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+        const auto line = child.next_line(left.count() > 0 ? left : milliseconds(0));
+        if (!line) return;
+        take(*line);
+    }
+}
+
+std::vector<std::string> verify_all(const OutputLog& log, const JobBook& book, uint8_t cpu_byte) {
+    std::vector<std::string> faults;
+    for (const SolutionFields& sol : log.solutions) {
+        const JobFields* job = book.find(sol.job_id);
+        const std::string fault =
+            job ? solution_fault(sol, *job, cpu_byte) : "no job was sent under this id";
+        if (!fault.empty())
+            faults.push_back("job " + sol.job_id + " nonce " + std::to_string(sol.nonce) + ": " +
+                             fault);
+    }
+    return faults;
+}
