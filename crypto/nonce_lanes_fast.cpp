@@ -5,8 +5,10 @@
 // branches, each (case, round count) pair being one target of the single dispatch; the two
 // arms of case 0x0c are blended; and each lane's next selector, picks and loads are issued
 // right after its own case, ahead of the other lane's dispatch, so that a lane's chain keeps
-// running while the other lane's dispatch is being repaired. Compiled with AES-NI and
-// PCLMULQDQ.
+// running while the other lane's dispatch is being repaired. That head also loads its case's
+// code address, which the lane's jump then reads directly: a jump that still had to look up
+// its table when it issued resolved that much later, after each misprediction. Compiled
+// with AES-NI and PCLMULQDQ.
 #include "crypto/nonce_lanes.h"
 
 #include <cstring>
@@ -103,6 +105,13 @@ LANE_INLINE __m128i case_18(const char* kr, uint64_t sel, __m128i p, __m128i q, 
     return acc;
 }
 
+// What one lane's mixing starts from.
+struct LaneStart {
+    char* key;
+    __m128i s2;      // the block's s2 with the lane's nonce
+    uint32_t* touch; // as in Lane
+};
+
 // What one iteration needs before its case runs: selector, picks, working blocks, dispatch.
 struct Head {
     uint64_t sel, r_off, x_off, target;
@@ -126,15 +135,15 @@ LANE_INLINE Head head_of(const Lane& lane, int i, __m128i acc) {
     return h;
 }
 
-// mix_case runs the case that |h| selected and returns the new accumulator.
-LANE_INLINE __m128i mix_case(const Lane& lane, const Head& h, __m128i acc) {
+// mix_case runs case T (a dispatch target) on |h| and returns the new accumulator.
+template <int T> LANE_INLINE __m128i mix_case(const Lane& lane, const Head& h, __m128i acc) {
     const uint64_t sel = h.sel;
     char* const key = lane.key;
     __m128i* const kr = reinterpret_cast<__m128i*>(key + h.r_off);
     __m128i* const kx = reinterpret_cast<__m128i*>(key + h.x_off);
     const __m128i p = h.p, q = h.q, t1 = h.t1, t2 = h.t2;
     const __m128i cl_p = lane.clw[sel & 3], cl_q = lane.clw[(sel & 3) ^ 1];
-    switch (h.target) {
+    switch (T) {
     case 0 ... 7:
         acc = x_(acc, cl(x_(q, t1)));
         _mm_store_si128(kr, x_(t1, mh(acc, t1)));
@@ -222,6 +231,93 @@ LANE_INLINE __m128i mix_case(const Lane& lane, const Head& h, __m128i acc) {
     __builtin_unreachable();
 }
 
+// mix_lanes runs the mixing iterations of all lanes. Each lane's next head and code address
+// follow its own case, ahead of the other lanes' dispatch. The steps are spelled out per
+// lane count, as an indirect goto may only reach labels of the function it is in.
+template <int Lanes>
+void mix_lanes(const LaneStart (&start)[Lanes], __m128i s0, __m128i s1, __m128i s3,
+               __m128i (&acc)[Lanes]);
+
+// Lane N's code address for each dispatch target (8 * case + round count).
+#define R8(x) x, x, x, x, x, x, x, x
+#define LANE_TARGETS(N)                                                                            \
+    R8(&&case##N##_0), R8(&&case##N##_8), R8(&&case##N##_16), R8(&&case##N##_24),                  \
+        R8(&&case##N##_32), &&case##N##_40, &&case##N##_41, &&case##N##_42, &&case##N##_43,        \
+        &&case##N##_44, &&case##N##_45, &&case##N##_46, &&case##N##_47, &&case##N##_48,            \
+        &&case##N##_49, &&case##N##_50, &&case##N##_51, &&case##N##_52, &&case##N##_53,            \
+        &&case##N##_54, &&case##N##_55, R8(&&case##N##_56)
+#define LANE_CASE(N, T)                                                                            \
+    case##N##_##T:                                                                                 \
+        acc[N] = mix_case<T>(lane[N], head[N], acc[N]);                                            \
+        goto done##N;
+#define LANE_STEP(N)                                                                               \
+    {                                                                                              \
+        static const void* const kTargets[64] = {LANE_TARGETS(N)};                                 \
+        if (i == 0) dest[N] = kTargets[head[N].target];                                            \
+        goto* dest[N];                                                                             \
+        LANE_CASE(N, 0)                                                                            \
+        LANE_CASE(N, 8)                                                                            \
+        LANE_CASE(N, 16)                                                                           \
+        LANE_CASE(N, 24)                                                                           \
+        LANE_CASE(N, 32)                                                                           \
+        LANE_CASE(N, 40)                                                                           \
+        LANE_CASE(N, 41)                                                                           \
+        LANE_CASE(N, 42)                                                                           \
+        LANE_CASE(N, 43)                                                                           \
+        LANE_CASE(N, 44)                                                                           \
+        LANE_CASE(N, 45)                                                                           \
+        LANE_CASE(N, 46)                                                                           \
+        LANE_CASE(N, 47)                                                                           \
+        LANE_CASE(N, 48)                                                                           \
+        LANE_CASE(N, 49)                                                                           \
+        LANE_CASE(N, 50)                                                                           \
+        LANE_CASE(N, 51)                                                                           \
+        LANE_CASE(N, 52)                                                                           \
+        LANE_CASE(N, 53)                                                                           \
+        LANE_CASE(N, 54)                                                                           \
+        LANE_CASE(N, 55)                                                                           \
+        LANE_CASE(N, 56)                                                                           \
+        done##N : if (i < 31) {                                                                    \
+            head[N] = head_of(lane[N], i + 1, acc[N]);                                             \
+            dest[N] = kTargets[head[N].target];                                                    \
+        }                                                                                          \
+    }
+// The working blocks are built in this frame: addressed off its stack pointer, they need no
+// pointer register.
+#define MIX_LANES(LANES, STEPS)                                                                    \
+    template <>                                                                                    \
+    void mix_lanes<LANES>(const LaneStart(&start)[LANES], __m128i s0, __m128i s1, __m128i s3,      \
+                          __m128i(&out)[LANES]) {                                                  \
+        alignas(16) __m128i w[LANES][4], clw[LANES][4];                                            \
+        Lane lane[LANES];                                                                          \
+        __m128i acc[LANES];                                                                        \
+        Head head[LANES];                                                                          \
+        const void* dest[LANES];                                                                   \
+        for (int l = 0; l < LANES; ++l) {                                                          \
+            w[l][0] = x_(s0, start[l].s2);                                                         \
+            w[l][1] = x_(s1, s3);                                                                  \
+            w[l][2] = start[l].s2;                                                                 \
+            w[l][3] = s3;                                                                          \
+            for (int b = 0; b < 4; ++b)                                                            \
+                clw[l][b] = cl(w[l][b]);                                                           \
+            lane[l] = Lane{start[l].key, w[l], clw[l], start[l].touch};                            \
+            acc[l] = at(start[l].key, 16 * kStartEntry);                                           \
+            head[l] = head_of(lane[l], 0, acc[l]);                                                 \
+        }                                                                                          \
+        for (int i = 0; i < 32; ++i)                                                               \
+            STEPS                                                                                  \
+        for (int l = 0; l < LANES; ++l)                                                            \
+            out[l] = acc[l];                                                                       \
+    }
+MIX_LANES(1, LANE_STEP(0))
+MIX_LANES(2, {LANE_STEP(0) LANE_STEP(1)})
+MIX_LANES(3, {LANE_STEP(0) LANE_STEP(1) LANE_STEP(2)})
+#undef MIX_LANES
+#undef LANE_STEP
+#undef LANE_CASE
+#undef LANE_TARGETS
+#undef R8
+
 LANE_INLINE uint64_t reduce64(__m128i acc) {
     const __m128i length = _mm_set_epi64x(1024, 64);
     acc = x_(acc, _mm_clmulepi64_si128(length, length, 0x10));
@@ -269,37 +365,18 @@ template <int Lanes> void NonceLanes<Lanes>::Begin(const CZantuHashV2& hasher) {
 }
 
 template <int Lanes> void NonceLanes<Lanes>::Hash(uint32_t first, uint64_t words[Lanes]) {
-    alignas(16) __m128i w[Lanes][4], clw[Lanes][4];
     uint32_t touch[Lanes][32];
     __m128i acc[Lanes], s2[Lanes];
-    Lane lane[Lanes];
+    LaneStart start[Lanes];
     const __m128i s0 = block_[0], s1 = block_[1], s3 = block_[3];
 #pragma GCC unroll 4
     for (int l = 0; l < Lanes; ++l) {
         // Nonce bytes go to block bytes 44..46, i.e. bytes 12..14 of s2.
         const __m128i nonce = _mm_slli_si128(_mm_cvtsi32_si128(static_cast<int>(first + l)), 12);
         s2[l] = _mm_or_si128(block_[2], _mm_and_si128(nonce, nonce_mask_));
-        w[l][0] = x_(s0, s2[l]);
-        w[l][1] = x_(s1, s3);
-        w[l][2] = s2[l];
-        w[l][3] = s3;
-        for (int b = 0; b < 4; ++b)
-            clw[l][b] = cl(w[l][b]);
-        lane[l] = Lane{reinterpret_cast<char*>(keys_[l]), w[l], clw[l], touch[l]};
-        acc[l] = _mm_load_si128(&keys_[l][kStartEntry]);
+        start[l] = LaneStart{reinterpret_cast<char*>(keys_[l]), s2[l], touch[l]};
     }
-    // Each lane's next head follows its own case, ahead of the other lane's dispatch.
-    Head head[Lanes];
-#pragma GCC unroll 4
-    for (int l = 0; l < Lanes; ++l)
-        head[l] = head_of(lane[l], 0, acc[l]);
-    for (int i = 0; i < 32; ++i) {
-#pragma GCC unroll 4
-        for (int l = 0; l < Lanes; ++l) {
-            acc[l] = mix_case(lane[l], head[l], acc[l]);
-            if (i < 31) head[l] = head_of(lane[l], i + 1, acc[l]);
-        }
-    }
+    mix_lanes<Lanes>(start, s0, s1, s3, acc);
 #pragma GCC unroll 4
     for (int l = 0; l < Lanes; ++l) {
         const uint64_t v = reduce64(acc[l]);
