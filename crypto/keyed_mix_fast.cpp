@@ -1,59 +1,10 @@
 // The fast forms: AES-NI, PCLMULQDQ and SSSE3 on 128-bit registers, every primitive
 // inlined so that a call touches memory only for the key, the block and the working copy.
 #include "crypto/keyed_mix.h"
-#include "crypto/keyed_mix_impl.h"
-
-#include <immintrin.h>
-
-namespace {
-
-struct FastOps {
-    using block = __m128i;
-
-    static KEYED_MIX_INLINE block load(const __m128i* p) { return _mm_load_si128(p); }
-    static KEYED_MIX_INLINE void store(__m128i* p, block v) { _mm_store_si128(p, v); }
-    static KEYED_MIX_INLINE block xor_(block a, block b) { return _mm_xor_si128(a, b); }
-    static KEYED_MIX_INLINE block cl(block x) { return _mm_clmulepi64_si128(x, x, 0x10); }
-    static KEYED_MIX_INLINE block mh(block a, block b) { return _mm_mulhrs_epi16(a, b); }
-    static KEYED_MIX_INLINE block aes(block x, block k) { return _mm_aesenc_si128(x, k); }
-    static KEYED_MIX_INLINE block lo32(block x, block y) { return _mm_unpacklo_epi32(x, y); }
-    static KEYED_MIX_INLINE block hi32(block x, block y) { return _mm_unpackhi_epi32(x, y); }
-    static KEYED_MIX_INLINE uint64_t low64(block x) {
-        return static_cast<uint64_t>(_mm_cvtsi128_si64(x));
-    }
-    static KEYED_MIX_INLINE block xor_low32(block acc, uint32_t v) {
-        return _mm_xor_si128(acc, _mm_cvtsi32_si128(static_cast<int>(v)));
-    }
-
-    // The key layout is fixed here: 512 indexed entries, the start value at entry 513.
-    static KEYED_MIX_INLINE __m128i* start(__m128i* key, uint64_t) { return key + 513; }
-    static KEYED_MIX_INLINE __m128i* entry_r(__m128i* key, uint64_t sel, uint64_t) {
-        return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) + ((sel >> 1) & 0x1FF0));
-    }
-    static KEYED_MIX_INLINE __m128i* entry_x(__m128i* key, uint64_t sel, uint64_t) {
-        return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) + ((sel >> 28) & 0x1FF0));
-    }
-};
-
-KEYED_MIX_INLINE uint64_t reduce64(__m128i acc) {
-    // Length term: lo 64, hi 1024; its product 0x10000 lands in the low half.
-    const __m128i length = _mm_set_epi64x(1024, 64);
-    acc = _mm_xor_si128(acc, _mm_clmulepi64_si128(length, length, 0x10));
-    const __m128i poly = _mm_set_epi64x(0, 0x1b);
-    const __m128i y = _mm_clmulepi64_si128(acc, poly, 0x01);
-    const __m128i table =
-        _mm_setr_epi8(0x00, 0x1b, 0x36, 0x2d, 0x6c, 0x77, 0x5a, 0x41, static_cast<char>(0xd8),
-                      static_cast<char>(0xc3), static_cast<char>(0xee), static_cast<char>(0xf5),
-                      static_cast<char>(0xb4), static_cast<char>(0xaf), static_cast<char>(0x82),
-                      static_cast<char>(0x99));
-    const __m128i folded = _mm_shuffle_epi8(table, _mm_srli_si128(y, 8));
-    return static_cast<uint64_t>(_mm_cvtsi128_si64(_mm_xor_si128(_mm_xor_si128(acc, y), folded)));
-}
-
-} // namespace
+#include "crypto/keyed_mix_fast_ops.h"
 
 uint64_t clhash_reduce64_fast(__m128i acc) {
-    return reduce64(acc);
+    return reduce64_fast(acc);
 }
 
 #define KEYED_MIX_FAST(letter, variant)                                                            \
@@ -63,7 +14,7 @@ uint64_t clhash_reduce64_fast(__m128i acc) {
     }                                                                                              \
     uint64_t keyed_mix64_##letter##_fast(__m128i* key, const __m128i* block,                       \
                                          uint64_t keyIndexMask, __m128i** touch) {                 \
-        return reduce64(keyed_mix_rounds<FastOps, variant>(key, block, keyIndexMask, touch));      \
+        return reduce64_fast(keyed_mix_rounds<FastOps, variant>(key, block, keyIndexMask, touch)); \
     }
 
 KEYED_MIX_FAST(a, mix_variant::a)

@@ -15,7 +15,7 @@
 #include <immintrin.h>
 
 #include "crypto/haraka_aesni_rounds.h"
-#include "crypto/keyed_mix_impl.h"
+#include "crypto/keyed_mix_fast_ops.h"
 
 namespace {
 
@@ -318,16 +318,6 @@ MIX_LANES(3, {LANE_STEP(0) LANE_STEP(1) LANE_STEP(2)})
 #undef LANE_TARGETS
 #undef R8
 
-LANE_INLINE uint64_t reduce64(__m128i acc) {
-    const __m128i length = _mm_set_epi64x(1024, 64);
-    acc = x_(acc, _mm_clmulepi64_si128(length, length, 0x10));
-    const __m128i y = _mm_clmulepi64_si128(acc, _mm_set_epi64x(0, 0x1b), 0x01);
-    const __m128i table = _mm_setr_epi8(0x00, 0x1b, 0x36, 0x2d, 0x6c, 0x77, 0x5a, 0x41, -0x28,
-                                        -0x3d, -0x12, -0x0b, -0x4c, -0x51, -0x7e, -0x67);
-    const __m128i folded = _mm_shuffle_epi8(table, _mm_srli_si128(y, 8));
-    return static_cast<uint64_t>(_mm_cvtsi128_si64(x_(x_(acc, y), folded)));
-}
-
 } // namespace
 
 template <int Lanes> bool NonceLanes<Lanes>::Usable(const CZantuHashV2& hasher) {
@@ -379,7 +369,7 @@ template <int Lanes> void NonceLanes<Lanes>::Hash(uint32_t first, uint64_t words
     mix_lanes<Lanes>(start, s0, s1, s3, acc);
 #pragma GCC unroll 4
     for (int l = 0; l < Lanes; ++l) {
-        const uint64_t v = reduce64(acc[l]);
+        const uint64_t v = reduce64_fast(acc[l]);
         const __m128i vv = _mm_set1_epi64x(static_cast<int64_t>(v));
         const __m128i t2 = pick(s2[l], _mm_shuffle_epi8(vv, fill_shuffle_[0]), fill_mask_[0]);
         const __m128i t3 = pick(s3, _mm_shuffle_epi8(vv, fill_shuffle_[1]), fill_mask_[1]);
