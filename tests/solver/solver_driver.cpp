@@ -43,24 +43,30 @@ std::optional<StatusFields> parse_status_line(const std::string& line) {
     return s;
 }
 
-std::optional<SolutionFields> next_solution(ChildProcess& child, milliseconds limit) {
+namespace {
+
+// next_line_starting waits until |limit| for the next line that begins with |prefix|.
+std::optional<std::string> next_line_starting(ChildProcess& child, const std::string& prefix,
+                                              milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
         const auto left =
             std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-        const auto line = child.next_line(left.count() > 0 ? left : milliseconds(0));
-        if (!line) return std::nullopt;
-        if (line->compare(0, 5, "sol: ") == 0) return parse_solution_line(*line);
+        auto line = child.next_line(left.count() > 0 ? left : milliseconds(0));
+        if (!line || line->compare(0, prefix.size(), prefix) == 0) return line;
     }
 }
 
+} // namespace
+
+std::optional<SolutionFields> next_solution(ChildProcess& child, milliseconds limit) {
+    const auto line = next_line_starting(child, "sol: ", limit);
+    if (!line) return std::nullopt;
+    return parse_solution_line(*line);
+}
+
 std::optional<StatusFields> next_status(ChildProcess& child, milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    for (;;) {
-        const auto left =
-            std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-        const auto line = child.next_line(left.count() > 0 ? left : milliseconds(0));
-        if (!line) return std::nullopt;
-        if (line->compare(0, 7, "status:") == 0) return parse_status_line(*line);
-    }
+    const auto line = next_line_starting(child, "status:", limit);
+    if (!line) return std::nullopt;
+    return parse_status_line(*line);
 }
