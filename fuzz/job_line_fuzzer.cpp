@@ -215,9 +215,14 @@ extern "C" HARNESS int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) 
             check_accepted(r, slots, line);
             if (last) {
                 if (!fresh) {
+                    // The line defines the whole header, whatever the slot held before.
+                    uint8_t header[sizeof JobSlot::header];
+                    std::memcpy(header, r.slot->header, sizeof header);
                     r = parse_exactly(line, fresh_slots(slots));
                     if (r.fault != JobLineFault::none)
                         broken("a line accepted after other jobs is rejected on fresh slots", line);
+                    if (std::memcmp(header, r.slot->header, sizeof header) != 0)
+                        broken("the header keeps bytes of the slot's earlier jobs", line);
                 }
                 round_trip(line, r, slots);
             }

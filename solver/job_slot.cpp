@@ -164,7 +164,9 @@ JobParseResult parse_job_line_checked(const char* str, JobSlot* slots, uint32_t 
     slot.job_id[i] = 0;
     ++str_i;
 
-    // Header.
+    // Header: the line defines all 140 bytes, so nothing of the slot's earlier job survives
+    // behind its header and fixed-nonce fields.
+    std::memset(slot.header, 0, sizeof slot.header);
     size_t k = 0;
     while (k < sizeof slot.header && str[str_i] != ' ') {
         if (!decode_pair(str, str_i, slot.header[k], fault)) return fault;

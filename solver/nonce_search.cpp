@@ -52,8 +52,11 @@ void prepare_nonce_area(JobSlot& slot) {
         if (!all_zero(slot.commit_digest, 32))
             std::memcpy(slot.solution + 92, slot.commit_digest, 32);
     } else {
+        // The solution line's nonce tail is the top level and zeros: the hashed header must
+        // say the same, whatever the job line put there.
         std::memcpy(slot.header + 108, slot.fixed_nonce, n);
         slot.header[108 + n] = slot.extra_nonce_byte;
+        std::memset(slot.header + 109 + n, 0, 31 - n);
     }
     uint8_t* area = slot.solution + 1329;
     std::memcpy(area, slot.fixed_nonce, n);

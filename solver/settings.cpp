@@ -1,8 +1,10 @@
 #include "solver/settings.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 int32_t cpu_id = 0;
 int verbose = 0;
@@ -16,4 +18,13 @@ void exit_with_error(const char* format, ...) {
     std::vfprintf(stderr, format, args);
     va_end(args);
     std::exit(1);
+}
+
+void flush_protocol_output() {
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return;
+    const int error = errno;
+    std::fprintf(stderr, "cannot write to standard output (%s): exiting\n", std::strerror(error));
+    // No normal exit: the reader thread may hold standard input's lock, and standard output's
+    // buffer can go nowhere.
+    std::_Exit(1);
 }

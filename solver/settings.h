@@ -24,3 +24,8 @@ extern CZantuHashV2* active_hasher;
 // exit_with_error prints the formatted text to standard error and exits with status 1
 // through the normal exit, so buffered standard output is flushed first.
 [[noreturn]] void exit_with_error(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// flush_protocol_output flushes standard output. A line that cannot be delivered (nobody
+// reads any more, or any other write error) ends the process at once with status 1 and one
+// line on standard error: a solver nobody hears must not go on hashing.
+void flush_protocol_output();

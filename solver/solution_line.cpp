@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "solver/job_slot.h"
+#include "solver/settings.h"
 
 namespace {
 
@@ -46,5 +47,5 @@ void print_solution_line(const JobSlot& slot, const uint8_t* input) {
     tail[0] = slot.extra_nonce_byte;
     std::printf("%s ", hex_string(tail, static_cast<uint32_t>(32 - slot.fixed_nonce_bytes)));
     std::printf("%s%s\n", "fd4005", hex_string(input + 143, 1344));
-    std::fflush(stdout);
+    flush_protocol_output();
 }

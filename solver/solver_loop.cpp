@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <future>
+#include <string>
+#include <system_error>
 #include <thread>
 
 #include "crypto/cpu_dispatch.h"
@@ -24,24 +26,40 @@ struct PendingRead {
     std::thread thread;
     std::future<InputLine> result;
     bool armed = false;
+    bool input_ended = false;
 };
+
+// How long start-up keeps trying to start the first read before it gives up.
+constexpr int kStartupArmAttempts = 50;
+constexpr milliseconds kStartupArmPause(100);
 
 void set_line_ready(uint8_t value) {
     line_ready.store(value);
     std::atomic_thread_fence(std::memory_order_seq_cst);
 }
 
-void launch_read(PendingRead& read) {
+// arm_read starts the next read unless one is in flight or input has ended. A thread that
+// cannot be started (the process limit, say) is no reason to stop hashing: the loop tries
+// again on its next pass, and nothing was read meanwhile. Returns whether a read is armed.
+bool arm_read(PendingRead& read, std::string* failure = nullptr) {
+    if (read.armed || read.input_ended) return read.armed;
     std::promise<InputLine> promise;
-    read.result = promise.get_future();
-    // The flag is raised only after the line is published, so a batch that clears it and
-    // then finds no line waiting is sure to be stopped by this store.
-    read.thread = std::thread([promise = std::move(promise)]() mutable {
-        promise.set_value(read_input_line(stdin));
-        std::atomic_thread_fence(std::memory_order_seq_cst);
-        set_line_ready(1);
-    });
+    std::future<InputLine> result = promise.get_future();
+    try {
+        // The flag is raised only after the line is published, so a batch that clears it
+        // and then finds no line waiting is sure to be stopped by this store.
+        read.thread = std::thread([promise = std::move(promise)]() mutable {
+            promise.set_value(read_input_line(stdin));
+            std::atomic_thread_fence(std::memory_order_seq_cst);
+            set_line_ready(1);
+        });
+    } catch (const std::system_error& e) {
+        if (failure) *failure = e.what();
+        return false;
+    }
+    read.result = std::move(result);
     read.armed = true;
+    return true;
 }
 
 bool line_waiting(PendingRead& read) {
@@ -61,7 +79,19 @@ InputLine collect_line(PendingRead& read) {
     InputLine line = read.result.get();
     read.thread.join();
     read.armed = false;
+    read.input_ended = line.end_of_input;
     return line;
+}
+
+// arm_first_read starts the read that must be in flight before the ready line; a solver that
+// can never read its input ends with a message and status 1.
+void arm_first_read(PendingRead& read) {
+    std::string failure;
+    for (int attempt = 0; attempt < kStartupArmAttempts; ++attempt) {
+        if (arm_read(read, &failure)) return;
+        std::this_thread::sleep_for(kStartupArmPause);
+    }
+    exit_with_error("cannot start the input reader thread: %s\n", failure.c_str());
 }
 
 } // namespace
@@ -106,9 +136,9 @@ void solver_loop(uint64_t batch_size) {
     active_hasher = &hasher;
     select_haraka_implementations();
     PendingRead input;
-    launch_read(input);
+    arm_first_read(input);
     std::printf("ORVANTIS ready\n");
-    std::fflush(stdout);
+    flush_protocol_output();
 
     int slot_index = 1;
     int next_index = 2;
@@ -117,13 +147,14 @@ void solver_loop(uint64_t batch_size) {
     uint64_t period_hashes = 0;
     uint64_t total_candidates = 0;
     for (;;) {
+        arm_read(input);
         if (line_waiting(input)) {
             const InputLine line = collect_line(input);
             if (!line.text.empty()) {
                 if (line.text == "quit") return;
                 parse_job_line(line.text.c_str(), job_slots, pool_count)->new_job = 1;
             }
-            if (!line.end_of_input) launch_read(input);
+            arm_read(input);
         }
 
         JobSlot& slot = job_slots[slot_index];
@@ -153,7 +184,7 @@ void solver_loop(uint64_t batch_size) {
                 std::printf("status: %d %llu %lu %lld\n", cycle_batches,
                             static_cast<unsigned long long>(period_hashes / 1000),
                             static_cast<unsigned long>(total_candidates), elapsed);
-                std::fflush(stdout);
+                flush_protocol_output();
                 period_start = clock::now();
                 period_hashes = 0;
             }

@@ -114,6 +114,11 @@ void ChildProcess::close_input() {
     in_fd_ = -1;
 }
 
+void ChildProcess::close_output() {
+    if (out_fd_ >= 0) close(out_fd_);
+    out_fd_ = -1;
+}
+
 std::optional<std::string> ChildProcess::next_line(milliseconds limit) {
     const auto deadline = clock_type::now() + limit;
     for (;;) {

@@ -25,6 +25,9 @@ class ChildProcess {
     bool write_input(const std::string& data, milliseconds limit = milliseconds(30000));
     // close_input closes the child's standard input.
     void close_input();
+    // close_output closes the reading end of the child's standard output, as a controlling
+    // program that dies does.
+    void close_output();
 
     // next_line returns the next whole line of standard output (without the newline), or
     // nothing if none completes within |limit|.

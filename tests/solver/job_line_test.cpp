@@ -233,19 +233,6 @@ TEST_F(JobLineTest, NewJobKeepsNonceProgress) {
     EXPECT_EQ(slot.new_job, 0) << "the main loop, not the parser, marks the new job";
 }
 
-// The commitment record: header 4..99, a 32-byte nonce area, header 104..107, solution 8..71.
-Bytes commit_record_of(const JobFields& job, const Bytes& nonce_area) {
-    Bytes header = job.header;
-    header.resize(140, 0);
-    Bytes record(header.begin() + 4, header.begin() + 100);
-    Bytes area = nonce_area;
-    area.resize(32, 0);
-    record.insert(record.end(), area.begin(), area.end());
-    record.insert(record.end(), header.begin() + 104, header.begin() + 108);
-    record.insert(record.end(), job.solution.begin() + 8, job.solution.begin() + 72);
-    return record;
-}
-
 TEST_F(JobLineTest, HeaderCommitmentModes) {
     enum Digest { none, without_fixed_nonce, with_fixed_nonce, wrong };
     const struct {
@@ -273,8 +260,8 @@ TEST_F(JobLineTest, HeaderCommitmentModes) {
             std::fill(job.header.begin() + 104, job.header.begin() + 108, 0);
             std::fill(job.solution.begin() + 8, job.solution.begin() + 72, 0);
         }
-        const Bytes plain = commit_record_of(job, {});
-        const Bytes with_nonce = commit_record_of(job, job.fixed_nonce);
+        const Bytes plain = commitment_record(job.header, job.solution);
+        const Bytes with_nonce = commitment_record(job.header, job.solution, job.fixed_nonce);
         Bytes digest = c.digest == with_fixed_nonce ? reference_commit_digest(with_nonce)
                                                     : reference_commit_digest(plain);
         if (c.digest == wrong) digest[0] ^= 1;

@@ -1,5 +1,12 @@
+#include <algorithm>
 #include <dirent.h>
+#include <fstream>
+#include <map>
+#include <csignal>
+#include <sys/wait.h>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -120,6 +127,151 @@ TEST(Robustness, EndlessLineNeitherExhaustsMemoryNorDisturbsTheNextLine) {
     EXPECT_LT(growth, 4096) << "peak memory grew by " << growth << " KiB";
     child.write_input("quit\n");
     EXPECT_EQ(child.wait_exit(kWait), 0);
+}
+
+// A controlling program that ignored SIGPIPE (the solver inherits that) and then died leaves
+// the solver writing into a pipe nobody reads: it must end at the first line it cannot
+// deliver, whether a solution line or an idle solver's status line.
+TEST(Robustness, EndsSoonWhenNobodyReadsItsOutput) {
+    const struct {
+        const char* name;
+        bool hashing;
+    } cases[] = {{"hashing", true}, {"idle", false}};
+    for (const auto& c : cases) {
+        ChildProcess child(solver_command({}));
+        ASSERT_EQ(child.next_line(kWait), "ORVANTIS ready") << c.name;
+        if (c.hashing) {
+            child.write_input(easy_job("1", "orphan").line() + "\n");
+            ASSERT_TRUE(next_solution(child, kWait)) << c.name;
+        }
+        const auto start = steady::now();
+        child.close_output();
+        child.close_input();
+        EXPECT_EQ(child.wait_exit(milliseconds(10000)), 1) << c.name;
+        EXPECT_LT(steady::now() - start, std::chrono::seconds(4)) << c.name;
+        EXPECT_EQ(child.stderr_text().compare(0, 32, "cannot write to standard output "), 0)
+            << c.name << ": " << child.stderr_text();
+        EXPECT_EQ(std::count(child.stderr_text().begin(), child.stderr_text().end(), '\n'), 1)
+            << c.name;
+    }
+}
+
+// The process limit binds only on a user without privileges, and it counts every process
+// and thread of that user. So root runs a copy of the solver (readable by anyone) as nobody,
+// under a limit of its own, and can fill that user's count with sleeping processes.
+constexpr uid_t kNobody = 65534;
+
+struct LimitedSolver {
+    std::vector<std::string> argv; // empty when it cannot be arranged here
+    std::string copy_dir;
+    std::vector<pid_t> fillers;
+
+    explicit LimitedSolver(int limit) {
+        const std::string setpriv = find_in_path("setpriv"), prlimit = find_in_path("prlimit");
+        const std::string nproc = "--nproc=" + std::to_string(limit) + ":";
+        if (prlimit.empty()) return;
+        if (geteuid() != 0) {
+            argv = {prlimit, nproc, ZANTU_SOLVER_PATH};
+            return;
+        }
+        char dir[] = "/tmp/zantu-limited-XXXXXX";
+        if (setpriv.empty() || !mkdtemp(dir)) return;
+        copy_dir = dir;
+        const std::string binary = copy_dir + "/zantu-solver";
+        std::ifstream from(ZANTU_SOLVER_PATH, std::ios::binary);
+        std::ofstream(binary, std::ios::binary) << from.rdbuf();
+        if (chmod(dir, 0755) == 0 && chmod(binary.c_str(), 0755) == 0)
+            argv = {setpriv, "--reuid=65534", "--regid=65534", "--clear-groups",
+                    prlimit, nproc,           binary};
+    }
+    ~LimitedSolver() {
+        release();
+        if (copy_dir.empty()) return;
+        unlink((copy_dir + "/zantu-solver").c_str());
+        rmdir(copy_dir.c_str());
+    }
+
+    // fill brings nobody's count of processes and threads past |limit|, so that the solver
+    // can start no thread; root only.
+    void fill(int limit) {
+        int count = 0;
+        DIR* proc = opendir("/proc");
+        while (const dirent* e = proc ? readdir(proc) : nullptr) {
+            struct stat st {};
+            const std::string dir = std::string("/proc/") + e->d_name;
+            if (e->d_name[0] >= '0' && e->d_name[0] <= '9' && stat(dir.c_str(), &st) == 0 &&
+                st.st_uid == kNobody)
+                count += static_cast<int>(thread_ids(std::atoi(e->d_name)).size());
+        }
+        if (proc) closedir(proc);
+        for (int i = count; i < limit + 2; ++i) {
+            const pid_t pid = fork();
+            if (pid == 0) {
+                if (setgid(kNobody) == 0 && setuid(kNobody) == 0) pause();
+                _exit(1);
+            }
+            if (pid > 0) fillers.push_back(pid);
+        }
+    }
+    // release ends the fillers.
+    void release() {
+        for (const pid_t pid : fillers) {
+            kill(pid, SIGKILL);
+            waitpid(pid, nullptr, 0);
+        }
+        fillers.clear();
+    }
+};
+
+// While no reader thread can be started the solver hashes on with what it has; once one can,
+// it takes up its input where it stopped: no line lost, none read twice.
+TEST(Robustness, ReaderThreadThatCannotStartIsTriedAgain) {
+    constexpr int kLimit = 64;
+    LimitedSolver solver(kLimit);
+    if (solver.argv.empty() || geteuid() != 0) GTEST_SKIP() << "needs root to fill a user's limit";
+    ChildProcess child(solver.argv);
+    ASSERT_EQ(child.next_line(kWait), "ORVANTIS ready");
+    child.write_input(easy_job("1", "before").line() + "\n");
+    ASSERT_TRUE(next_solution(child, kWait));
+    solver.fill(kLimit);
+
+    // The read already in flight takes the first line; the next read cannot be started.
+    child.write_input(easy_job("2", "during").line() + "\n" + easy_job("1", "waiting").line() +
+                      "\n");
+    std::map<std::string, int> seen;
+    const auto count_for = [&](milliseconds span) {
+        const auto end = steady::now() + span;
+        while (const auto sol = next_solution(
+                   child, std::chrono::duration_cast<milliseconds>(end - steady::now())))
+            ++seen[sol->job_id];
+    };
+    count_for(milliseconds(3000));
+    EXPECT_GT(seen["during"], 0) << "the line read before the failure is hashed";
+    EXPECT_GT(seen["before"] + seen["during"], 10) << "hashing goes on";
+    EXPECT_EQ(seen["waiting"], 0) << "no read can be in flight";
+
+    solver.release();
+    seen.clear();
+    count_for(milliseconds(3000));
+    EXPECT_GT(seen["waiting"], 0) << "the line waiting in the pipe is read once a thread starts";
+    EXPECT_EQ(seen["before"], 0) << "pool 1's job was replaced";
+    child.write_input("quit\n");
+    EXPECT_EQ(child.wait_exit(kWait), 0);
+    EXPECT_EQ(child.stderr_text(), "");
+}
+
+// A solver that can never read its input says so and ends, without a ready line.
+TEST(Robustness, StartUpWithoutReaderThreadEndsWithStatusOne) {
+#ifdef ZANTU_SANITIZED_BUILD
+    GTEST_SKIP() << "the sanitizer runtimes need threads of their own";
+#endif
+    const LimitedSolver solver(1);
+    if (solver.argv.empty()) GTEST_SKIP() << "no binding limit here";
+    ChildProcess child(solver.argv);
+    EXPECT_EQ(child.wait_exit(milliseconds(30000)), 1);
+    EXPECT_EQ(child.stdout_text(), "");
+    EXPECT_EQ(child.stderr_text().compare(0, 37, "cannot start the input reader thread:"), 0)
+        << child.stderr_text();
 }
 
 TEST(Robustness, PoolIdTextWithoutNumberPrintsTheSlotIndex) {

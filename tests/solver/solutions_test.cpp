@@ -1,6 +1,3 @@
-#include <cstdlib>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include "tests/solver/solver_driver.h"
@@ -25,11 +22,7 @@ JobFields job_in_mode(Mode mode, size_t fixed_bytes) {
         std::fill(job.solution.begin() + 8, job.solution.begin() + 72, 0);
         return job;
     }
-    Bytes record(job.header.begin() + 4, job.header.begin() + 100);
-    record.resize(128, 0);
-    record.insert(record.end(), job.header.begin() + 104, job.header.begin() + 108);
-    record.insert(record.end(), job.solution.begin() + 8, job.solution.begin() + 72);
-    const Bytes digest = reference_commit_digest(record);
+    const Bytes digest = reference_commit_digest(commitment_record(job.header, job.solution));
     std::copy(digest.begin(), digest.end(), job.solution.begin() + 92);
     return job;
 }
@@ -45,14 +38,9 @@ void expected_input(const JobFields& job, Mode mode, uint8_t cpu_byte, Bytes& he
     if (mode == Mode::record_empty) {
         std::fill(header.begin() + 108, header.end(), 0);
     } else if (mode == Mode::commit_header) {
-        Bytes record(header.begin() + 4, header.begin() + 100);
         Bytes area = job.fixed_nonce;
         area.push_back(0); // extra_nonce_byte of a fresh slot
-        area.resize(32, 0);
-        record.insert(record.end(), area.begin(), area.end());
-        record.insert(record.end(), header.begin() + 104, header.begin() + 108);
-        record.insert(record.end(), job.solution.begin() + 8, job.solution.begin() + 72);
-        const Bytes digest = reference_commit_digest(record);
+        const Bytes digest = reference_commit_digest(commitment_record(header, job.solution, area));
         std::copy(digest.begin(), digest.end(), solution.begin() + 92);
         std::fill(solution.begin() + 8, solution.begin() + 72, 0);
         std::fill(header.begin() + 4, header.begin() + 100, 0);
@@ -191,19 +179,6 @@ TEST(Solutions, PoolZeroIsHashedButNotCounted) {
     EXPECT_EQ(status->candidates, 0u);
     child.write_input("quit\n");
     EXPECT_EQ(child.wait_exit(kWait), 0);
-}
-
-std::string find_in_path(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    size_t start = 0;
-    for (;;) {
-        const size_t colon = dirs.find(':', start);
-        const std::string candidate = dirs.substr(start, colon - start) + "/" + name;
-        if (access(candidate.c_str(), X_OK) == 0) return candidate;
-        if (colon == std::string::npos) return "";
-        start = colon + 1;
-    }
 }
 
 // A processor without AVX takes the portable forms; they must find the same candidates.

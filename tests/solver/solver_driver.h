@@ -14,6 +14,9 @@
 std::vector<std::string> solver_command(const std::vector<std::string>& args,
                                         const std::vector<std::string>& emulator = {});
 
+// find_in_path returns the path of an executable |name| found in PATH, or an empty text.
+std::string find_in_path(const std::string& name);
+
 // SolutionFields: one "sol:" line split into its fields.
 struct SolutionFields {
     std::string pool;
@@ -26,6 +29,14 @@ struct SolutionFields {
 
 // parse_solution_line splits a solution line; nothing when it is not one.
 std::optional<SolutionFields> parse_solution_line(const std::string& line);
+
+// controller_fault checks |sol| as the controlling program does, from the text of the job
+// line it sent and the solution line alone: the pool and job id are the line's, the solution
+// is the line's template, and the header rebuilt from the line's header and fixed-nonce
+// fields, the solution line's time and nonce tail (the header of a committed job keeps only
+// its version and time), hashed with the printed solution, is below the line's target.
+// Returns why not, or an empty text. The job line needs a full 64-digit target.
+std::string controller_fault(const std::string& job_line, const SolutionFields& sol);
 
 // StatusFields: the four values of one "status:" line.
 struct StatusFields {

@@ -1,5 +1,6 @@
 #include "tests/solver/test_support.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -137,6 +138,17 @@ std::vector<uint32_t> scan_candidates(const Bytes& header140, const Bytes& solut
         if (le64(out + 24) < limit) found.push_back(static_cast<uint32_t>(nonce));
     }
     return found;
+}
+
+Bytes commitment_record(const Bytes& header, const Bytes& solution, const Bytes& nonce_area) {
+    Bytes full = header;
+    full.resize(140, 0);
+    Bytes record(196, 0);
+    std::copy(full.begin() + 4, full.begin() + 100, record.begin());
+    std::copy(nonce_area.begin(), nonce_area.end(), record.begin() + 96);
+    std::copy(full.begin() + 104, full.begin() + 108, record.begin() + 128);
+    std::copy(solution.begin() + 8, solution.begin() + 72, record.begin() + 132);
+    return record;
 }
 
 Bytes reference_commit_digest(const Bytes& record) {

@@ -52,6 +52,11 @@ uint64_t digest_word(const Bytes& header140, const Bytes& solution1344);
 std::vector<uint32_t> scan_candidates(const Bytes& header140, const Bytes& solution1344,
                                       uint64_t limit, uint32_t first, uint32_t last);
 
+// commitment_record returns the 196 bytes a header commitment covers: header bytes 4..99,
+// a 32-byte nonce area (|nonce_area|, then zeros), header bytes 104..107, solution 8..71.
+// A header shorter than 140 bytes reads as zero-filled.
+Bytes commitment_record(const Bytes& header, const Bytes& solution, const Bytes& nonce_area = {});
+
 // reference_commit_digest computes the personalised BLAKE2b of |record| straight from
 // libsodium.
 Bytes reference_commit_digest(const Bytes& record);
