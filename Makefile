@@ -1,6 +1,9 @@
-# Front door: `make run` and `make test` are the whole set-up on a fresh Debian machine.
-PACKAGES := cmake g++ make pkg-config libsodium-dev libgtest-dev libbenchmark-dev qemu-user \
-            clang libclang-rt-14-dev
+# Front door: `make run` and `make test` are the whole set-up on a fresh Debian machine
+# (`./zantu run` and `./zantu test` first install make itself where it is missing).
+# `make run` needs only the first set; the tests, benchmarks and fuzzers add the second.
+# util-linux brings setpriv and prlimit, without which the process-limit tests skip.
+RUN_PACKAGES  := make cmake g++ pkg-config libsodium-dev
+TEST_PACKAGES := libgtest-dev libbenchmark-dev qemu-user clang libclang-rt-14-dev util-linux
 JOBS     ?= 2
 BUILD    ?= build
 ASAN     ?= build-asan
@@ -11,29 +14,44 @@ FUZZ_SECONDS ?= 180
 FUZZ_SMOKE_SECONDS ?= 30
 CMAKE_FLAGS ?=
 
-.PHONY: all deps build build-asan test test-normal test-asan run bench format clean \
-        build-tsan test-tsan build-fuzz fuzz fuzz-smoke check-all
+.PHONY: all deps deps-run build build-solver build-asan test test-normal test-asan run bench \
+        format clean build-tsan test-tsan build-fuzz fuzz fuzz-smoke check-all
 
 all: build
 
+# Installs whichever of the packages in $(1) are missing: as root with apt-get, after
+# refreshing the lists so a fresh machine gets current versions; otherwise it prints the
+# command for root and stops.
+define install_missing
+@missing=""; \
+for p in $(1); do \
+  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+done; \
+if [ -z "$$missing" ]; then exit 0; fi; \
+if [ "$$(id -u)" != 0 ]; then \
+  echo "Missing Debian packages:$$missing"; \
+  echo "Run as root:"; \
+  echo "  apt-get update && apt-get install -y --no-install-recommends$$missing"; \
+  exit 1; \
+fi; \
+echo "Installing:$$missing"; \
+apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends$$missing
+endef
+
+deps-run:
+	$(call install_missing,$(RUN_PACKAGES))
+
 deps:
-	@missing=""; \
-	for p in $(PACKAGES); do \
-	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
-	done; \
-	if [ -z "$$missing" ]; then exit 0; fi; \
-	if [ "$$(id -u)" = 0 ]; then \
-	  echo "Installing:$$missing"; \
-	  (apt-get install -y --no-install-recommends $$missing || \
-	   (apt-get update && apt-get install -y --no-install-recommends $$missing)); \
-	else \
-	  echo "Missing packages:$$missing"; \
-	  echo "Run: sudo apt-get update && sudo apt-get install -y$$missing"; \
-	  exit 1; \
-	fi
+	$(call install_missing,$(RUN_PACKAGES) $(TEST_PACKAGES))
+
+# The solver alone, in the same directory as the full build: switching the suites off and
+# on again rebuilds nothing that is already built.
+build-solver: deps-run
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZANTU_TESTS=OFF -DZANTU_BENCH=OFF $(CMAKE_FLAGS)
+	cmake --build $(BUILD) -j $(JOBS) --target zantu-solver
 
 build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DZANTU_TESTS=ON -DZANTU_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build $(BUILD) -j $(JOBS)
 
 build-asan: deps
@@ -68,7 +86,7 @@ test: test-normal test-asan test-tsan fuzz-smoke
 
 check-all: test-normal test-asan test-tsan fuzz-smoke
 
-run: build
+run: build-solver
 	examples/run-sample.sh $(BUILD)/solver/zantu-solver
 
 bench: build
