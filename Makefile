@@ -92,6 +92,7 @@ run: build-solver
 bench: build
 	./$(BUILD)/bench/zantu_bench
 	./$(BUILD)/bench/zantu_nonce_table
+	bench/machine_rate.sh $(BUILD)
 
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h')

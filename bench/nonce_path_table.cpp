@@ -110,6 +110,20 @@ template <int Lanes> uint32_t run_lanes(CZantuHashV2&, uint64_t count, Outcome& 
 
 void begin_nothing(CZantuHashV2&) {}
 
+void count_candidate(void* context, uint32_t nonce) {
+    Outcome& out = *static_cast<Outcome*>(context);
+    ++out.candidates, out.nonce_sum += nonce;
+}
+
+bool stop_flag_set(void*) {
+    return stop_flag.load() != 0;
+}
+
+// A path behind the nonce-scan interface, as the search calls it.
+template <nonce_scan_fn_t Scan> uint32_t run_scan(CZantuHashV2& h, uint64_t count, Outcome& out) {
+    return Scan(h, 0, count, kTarget, NonceScanSink{count_candidate, stop_flag_set, &out});
+}
+
 struct Path {
     const char* name;
     int32_t fast;
@@ -154,6 +168,9 @@ int main(int argc, char** argv) {
                          {},
                          {}});
         paths.push_back({"lanes x3", 1, begin_lanes<3>, run_lanes<3>, 4000, {}, {}, {}});
+        if (probe_nonce_flight_support() == 1)
+            paths.push_back(
+                {"in flight", 1, begin_nothing, run_scan<scan_nonces_flight>, 4000, {}, {}, {}});
     } else {
         std::printf("processor lacks the fast forms: portable path only\n");
     }

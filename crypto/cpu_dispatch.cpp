@@ -1,4 +1,4 @@
-// The one CPUID probe and the Haraka dispatch slots; written at start-up only.
+// The processor probes and the implementation slots; written at start-up only.
 #include <cpuid.h>
 #include <cstring>
 
@@ -8,40 +8,84 @@
 namespace {
 
 constexpr uint32_t kFastFeatureMask = 0x12000002; // PCLMULQDQ | AES | AVX in leaf-1 ECX
+constexpr uint32_t kPopcnt = 1u << 23;            // leaf-1 ECX
+constexpr uint32_t kOsxsave = 1u << 27;           // leaf-1 ECX: XGETBV is usable
+constexpr uint32_t kFlightEbxMask =
+    (1u << 3) | (1u << 5) | (1u << 8);                      // leaf-7 EBX: BMI1, AVX2, BMI2
+constexpr uint32_t kFlightEcxMask = (1u << 9) | (1u << 10); // leaf-7 ECX: VAES, VPCLMULQDQ
+constexpr uint64_t kFlightXcr0Mask = (1u << 1) | (1u << 2); // XCR0: SSE and AVX state
 constexpr int32_t kNotProbed = 0x80;
 
-void cpuid_native(uint32_t leaf, uint32_t* eax, uint32_t* ecx) {
-    uint32_t a = 0, b = 0, c = 0, d = 0;
-    __cpuid(leaf, a, b, c, d);
-    *eax = a;
-    *ecx = c;
+void cpuid_native(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
+    __cpuid_count(leaf, subleaf, regs[0], regs[1], regs[2], regs[3]);
+}
+
+uint64_t xgetbv_native(uint32_t xcr) {
+    uint32_t lo = 0, hi = 0;
+    __asm__ volatile("xgetbv" : "=a"(lo), "=d"(hi) : "c"(xcr));
+    return uint64_t{hi} << 32 | lo;
 }
 
 } // namespace
 
 int32_t fast_hash_support = kNotProbed;
+int32_t nonce_flight_support = kNotProbed;
 haraka256_fn_t haraka256_fn = nullptr;
 haraka512_fn_t haraka512_fn = nullptr;
 haraka512_rc_fn_t haraka512_rc_fn = nullptr;
+nonce_scan_fn_t nonce_scan_fn = scan_nonces_finalize;
 cpuid_fn_t cpuid_fn = cpuid_native;
+xgetbv_fn_t xgetbv_fn = xgetbv_native;
 
 int32_t fast_hash_decision(uint32_t max_basic_leaf, uint32_t leaf1_ecx) {
     if (max_basic_leaf == 0) return 0;
     return (leaf1_ecx & kFastFeatureMask) == kFastFeatureMask ? 1 : 0;
 }
 
+int32_t nonce_flight_decision(const CpuFeatures& f) {
+    return fast_hash_decision(f.max_basic_leaf, f.leaf1_ecx) == 1 && f.max_basic_leaf >= 7 &&
+                   (f.leaf1_ecx & kOsxsave) && (f.leaf1_ecx & kPopcnt) &&
+                   (f.leaf7_ebx & kFlightEbxMask) == kFlightEbxMask &&
+                   (f.leaf7_ecx & kFlightEcxMask) == kFlightEcxMask &&
+                   (f.xcr0 & kFlightXcr0Mask) == kFlightXcr0Mask
+               ? 1
+               : 0;
+}
+
 int32_t probe_fast_hash_support() {
     if (!(fast_hash_support & kNotProbed)) return fast_hash_support;
-    uint32_t max_leaf = 0, ecx = 0;
-    cpuid_fn(0, &max_leaf, &ecx);
+    uint32_t regs[4] = {};
+    cpuid_fn(0, 0, regs);
+    const uint32_t max_leaf = regs[0];
     uint32_t leaf1_ecx = 0;
     // Leaf 1 is not queried on a processor that reports none.
     if (max_leaf != 0) {
-        uint32_t eax = 0;
-        cpuid_fn(1, &eax, &leaf1_ecx);
+        cpuid_fn(1, 0, regs);
+        leaf1_ecx = regs[2];
     }
     fast_hash_support = fast_hash_decision(max_leaf, leaf1_ecx);
     return fast_hash_support;
+}
+
+int32_t probe_nonce_flight_support() {
+    if (!(nonce_flight_support & kNotProbed)) return nonce_flight_support;
+    CpuFeatures f{};
+    uint32_t regs[4] = {};
+    cpuid_fn(0, 0, regs);
+    f.max_basic_leaf = regs[0];
+    if (f.max_basic_leaf >= 1) {
+        cpuid_fn(1, 0, regs);
+        f.leaf1_ecx = regs[2];
+    }
+    if (f.max_basic_leaf >= 7) {
+        cpuid_fn(7, 0, regs);
+        f.leaf7_ebx = regs[1];
+        f.leaf7_ecx = regs[2];
+    }
+    // XGETBV faults unless the operating system has enabled it.
+    if (f.leaf1_ecx & kOsxsave) f.xcr0 = xgetbv_fn(0);
+    nonce_flight_support = nonce_flight_decision(f);
+    return nonce_flight_support;
 }
 
 void install_haraka_forms(int32_t fast) {
@@ -58,6 +102,14 @@ void install_haraka_forms(int32_t fast) {
     }
 }
 
+void install_nonce_path(int32_t fast, int32_t flight) {
+    nonce_scan_fn = fast != 1     ? scan_nonces_finalize
+                    : flight == 1 ? scan_nonces_flight
+                                  : scan_nonces_lanes;
+}
+
 void select_haraka_implementations() {
-    install_haraka_forms(probe_fast_hash_support());
+    const int32_t fast = probe_fast_hash_support();
+    install_haraka_forms(fast);
+    install_nonce_path(fast, fast == 1 ? probe_nonce_flight_support() : 0);
 }

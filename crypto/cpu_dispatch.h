@@ -1,7 +1,10 @@
-// The one processor probe and the Haraka dispatch slots it fills.
+// The processor probes and every slot that holds an implementation choice: the Haraka forms
+// and the nonce path. Written at start-up only.
 #pragma once
 
 #include <cstdint>
+
+#include "crypto/nonce_scan.h"
 
 using haraka256_fn_t = void (*)(uint8_t* out, const uint8_t* in);
 using haraka512_fn_t = void (*)(uint8_t* out, const uint8_t* in);
@@ -10,26 +13,59 @@ using haraka512_rc_fn_t = void (*)(uint8_t* out, const uint8_t* in, const uint8_
 // fast_hash_support: 0x80 until probed, then 1 for the fast forms or 0 for the portable ones.
 extern int32_t fast_hash_support;
 
+// nonce_flight_support: 0x80 until probed, then 1 when the in-flight nonce path can run.
+extern int32_t nonce_flight_support;
+
 // haraka256_fn, haraka512_fn, haraka512_rc_fn: the installed forms; null until selected.
 extern haraka256_fn_t haraka256_fn;
 extern haraka512_fn_t haraka512_fn;
 extern haraka512_rc_fn_t haraka512_rc_fn;
 
+// nonce_scan_fn: the nonce path of the search; the Finalize loop, which every processor runs,
+// until the selection upgrades it.
+extern nonce_scan_fn_t nonce_scan_fn;
+
 // fast_hash_decision returns 1 when CPUID reports a basic leaf 1 whose ECX has
 // PCLMULQDQ, AES and AVX (mask 0x12000002), else 0.
 int32_t fast_hash_decision(uint32_t max_basic_leaf, uint32_t leaf1_ecx);
 
+// CpuFeatures: the CPUID words and the operating system's register state that the in-flight
+// path depends on; xcr0 is 0 when the operating system does not offer XGETBV.
+struct CpuFeatures {
+    uint32_t max_basic_leaf;
+    uint32_t leaf1_ecx;
+    uint32_t leaf7_ebx;
+    uint32_t leaf7_ecx;
+    uint64_t xcr0;
+};
+
+// nonce_flight_decision returns 1 when the fast forms run and the processor also has POPCNT,
+// AVX2, BMI1, BMI2, VAES and VPCLMULQDQ, and the operating system saves the 256-bit registers
+// (XCR0 bits 1 and 2), else 0.
+int32_t nonce_flight_decision(const CpuFeatures& features);
+
 // probe_fast_hash_support returns the cached answer, running CPUID on first use only.
 int32_t probe_fast_hash_support();
 
+// probe_nonce_flight_support returns the cached answer for the in-flight path, running CPUID
+// (leaves 0, 1 and 7) and XGETBV (only when CPUID reports OSXSAVE) on first use only.
+int32_t probe_nonce_flight_support();
+
 // select_haraka_implementations probes, then installs all fast or all portable forms
-// together with their working constant table.
+// together with their working constant table, and the best nonce path for them.
 void select_haraka_implementations();
 
 // install_haraka_forms installs the fast forms when |fast| is 1, else the portable ones.
 void install_haraka_forms(int32_t fast);
 
-// cpuid_fn executes CPUID for a leaf, giving EAX and ECX; replaceable so that tests can
-// stand in for processors they do not run on.
-using cpuid_fn_t = void (*)(uint32_t leaf, uint32_t* eax, uint32_t* ecx);
+// install_nonce_path installs the in-flight path when |fast| and |flight| are 1, the two-lane
+// path when only |fast| is, else the Finalize loop.
+void install_nonce_path(int32_t fast, int32_t flight);
+
+// cpuid_fn executes CPUID for a leaf and subleaf, giving EAX, EBX, ECX, EDX in regs; xgetbv_fn
+// reads an extended control register. Replaceable so that tests can stand in for processors
+// and operating systems they do not run on.
+using cpuid_fn_t = void (*)(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]);
+using xgetbv_fn_t = uint64_t (*)(uint32_t xcr);
 extern cpuid_fn_t cpuid_fn;
+extern xgetbv_fn_t xgetbv_fn;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <emmintrin.h>
 
+#include "crypto/nonce_block.h"
 #include "crypto/zantu_hash.h"
 
 // kKeyEntries: the 16-byte entries of one key copy (8832 bytes).
@@ -32,10 +33,7 @@ template <int Lanes> class NonceLanes {
 
   private:
     alignas(64) __m128i keys_[Lanes][kKeyEntries];
-    alignas(16) __m128i block_[4];        // s0..s3 after the first tail fill, nonce bytes clear
-    alignas(16) __m128i nonce_mask_;      // block bytes 44..46 that the first fill leaves
-    alignas(16) __m128i fill_shuffle_[2]; // s2, s3: which byte of v each tail byte takes
-    alignas(16) __m128i fill_mask_[2];    // s2, s3: which bytes the second fill writes
+    NonceBlock block_;
     const __m128i* backup_ = nullptr;
 };
 

@@ -10,6 +10,7 @@
 // its table when it issued resolved that much later, after each misprediction. Compiled
 // with AES-NI and PCLMULQDQ.
 #include "crypto/nonce_lanes.h"
+#include "crypto/nonce_scan.h"
 
 #include <cstring>
 #include <immintrin.h>
@@ -332,38 +333,23 @@ template <int Lanes> void NonceLanes<Lanes>::Begin(const CZantuHashV2& hasher) {
         std::memcpy(keys_[l], key, sizeof keys_[l]);
     backup_ = reinterpret_cast<const __m128i*>(key + hasher.keySize);
 
-    // The tail fills start at block byte 32 + pending; the first repeats bytes 0..15, the
-    // second the 8 bytes of the mixing result. Bytes 32..63 are s2 and s3.
-    alignas(16) uint8_t block[64], nonce_mask[16] = {}, shuffle[32], mask[32];
-    std::memcpy(block, hasher.current, 64);
-    const size_t start = 32 + hasher.pending;
-    for (size_t b = start; b < 64; ++b)
-        block[b] = block[(b - start) % 16];
-    for (size_t b = 44; b < 47; ++b) {
-        if (b >= start) continue; // the fill overwrites this nonce byte
-        block[b] = 0;
-        nonce_mask[b - 32] = 0xff;
-    }
-    for (size_t b = 32; b < 64; ++b) {
-        shuffle[b - 32] = static_cast<uint8_t>(b >= start ? (b - start) % 8 : 0);
-        mask[b - 32] = b >= start ? 0xff : 0;
-    }
-    std::memcpy(block_, block, 64);
-    std::memcpy(&nonce_mask_, nonce_mask, 16);
-    std::memcpy(fill_shuffle_, shuffle, 32);
-    std::memcpy(fill_mask_, mask, 32);
+    capture_nonce_block(hasher, block_);
 }
 
 template <int Lanes> void NonceLanes<Lanes>::Hash(uint32_t first, uint64_t words[Lanes]) {
     uint32_t touch[Lanes][32];
     __m128i acc[Lanes], s2[Lanes];
     LaneStart start[Lanes];
-    const __m128i s0 = block_[0], s1 = block_[1], s3 = block_[3];
+    const __m128i* const block = reinterpret_cast<const __m128i*>(block_.s);
+    const __m128i s0 = block[0], s1 = block[1], s3 = block[3];
+    const __m128i nonce_mask = _mm_load_si128(reinterpret_cast<const __m128i*>(block_.nonce_mask));
+    const __m128i* const fill_shuffle = reinterpret_cast<const __m128i*>(block_.fill_shuffle);
+    const __m128i* const fill_mask = reinterpret_cast<const __m128i*>(block_.fill_mask);
 #pragma GCC unroll 4
     for (int l = 0; l < Lanes; ++l) {
         // Nonce bytes go to block bytes 44..46, i.e. bytes 12..14 of s2.
         const __m128i nonce = _mm_slli_si128(_mm_cvtsi32_si128(static_cast<int>(first + l)), 12);
-        s2[l] = _mm_or_si128(block_[2], _mm_and_si128(nonce, nonce_mask_));
+        s2[l] = _mm_or_si128(block[2], _mm_and_si128(nonce, nonce_mask));
         start[l] = LaneStart{reinterpret_cast<char*>(keys_[l]), s2[l], touch[l]};
     }
     mix_lanes<Lanes>(start, s0, s1, s3, acc);
@@ -371,8 +357,8 @@ template <int Lanes> void NonceLanes<Lanes>::Hash(uint32_t first, uint64_t words
     for (int l = 0; l < Lanes; ++l) {
         const uint64_t v = reduce64_fast(acc[l]);
         const __m128i vv = _mm_set1_epi64x(static_cast<int64_t>(v));
-        const __m128i t2 = pick(s2[l], _mm_shuffle_epi8(vv, fill_shuffle_[0]), fill_mask_[0]);
-        const __m128i t3 = pick(s3, _mm_shuffle_epi8(vv, fill_shuffle_[1]), fill_mask_[1]);
+        const __m128i t2 = pick(s2[l], _mm_shuffle_epi8(vv, fill_shuffle[0]), fill_mask[0]);
+        const __m128i t3 = pick(s3, _mm_shuffle_epi8(vv, fill_shuffle[1]), fill_mask[1]);
         words[l] = static_cast<uint64_t>(_mm_cvtsi128_si64(haraka512_rc_low(
             s0, s1, t2, t3, reinterpret_cast<const uint8_t*>(keys_[l] + (v & 511)))));
     }
@@ -392,3 +378,38 @@ template <int Lanes> void NonceLanes<Lanes>::Hash(uint32_t first, uint64_t words
 template class NonceLanes<1>;
 template class NonceLanes<2>;
 template class NonceLanes<3>;
+
+namespace {
+
+// The search's lanes, two key copies, kept for the thread's life.
+NonceLanes<kSearchLanes>& thread_lanes() {
+    thread_local NonceLanes<kSearchLanes> lanes;
+    return lanes;
+}
+
+} // namespace
+
+uint32_t scan_nonces_lanes(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                           uint64_t target, const NonceScanSink& sink) {
+    if (!NonceLanes<kSearchLanes>::Usable(hasher))
+        return scan_nonces_finalize(hasher, nonce_base, count, target, sink);
+    NonceLanes<kSearchLanes>& lanes = thread_lanes();
+    lanes.Begin(hasher);
+    return scan_nonce_lanes(
+        lanes, nonce_base, count, target,
+        [&sink](uint32_t nonce) { sink.candidate(sink.context, nonce); },
+        [&sink] { return sink.stop(sink.context); });
+}
+
+void nonce_words_lanes(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words) {
+    if (!NonceLanes<kSearchLanes>::Usable(hasher))
+        return nonce_words_finalize(hasher, first, count, words);
+    NonceLanes<kSearchLanes>& lanes = thread_lanes();
+    lanes.Begin(hasher);
+    uint64_t pair[kSearchLanes];
+    for (uint32_t j = 0; j < count; j += kSearchLanes) {
+        lanes.Hash(first + j, pair);
+        for (uint32_t l = 0; l < kSearchLanes && j + l < count; ++l)
+            words[j + l] = pair[l];
+    }
+}

@@ -1,19 +1,22 @@
-// Differential fuzzing of the fast hash forms against the portable ones. Both forms of an
-// operation must agree on every byte they define, and the keyed mixing functions also on
-// the key left behind and on the touch list; any difference aborts.
+// Differential fuzzing of the fast hash forms against the portable ones, and of every
+// multi-nonce path against Finalize. Both forms of an operation must agree on every byte they
+// define, and the keyed mixing functions also on the key left behind and on the touch list;
+// the paths must give Finalize's digest words and leave the thread's key as it was. Any
+// difference aborts.
 //
-// Input layout: byte 0 picks the operation (low two bits: Haraka-256, Haraka-512/256,
-// Haraka-512/256 under a table, keyed mixing; bit 2: the 128-bit or the 64-bit mixing
-// result); the rest feeds it in order, zeros once the input runs out.
+// Input layout: byte 0 picks the operation (bit 3: the multi-nonce paths; else the low two
+// bits: Haraka-256, Haraka-512/256, Haraka-512/256 under a table, keyed mixing, with bit 2:
+// the 128-bit or the 64-bit mixing result); the rest feeds it in order, zeros once the input
+// runs out.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "crypto/cpu_dispatch.h"
-#include "crypto/haraka.h"
-#include "crypto/keyed_mix.h"
+#include <vector>
+
+#include "crypto/zantu_hash.h"
 
 namespace {
 
@@ -56,7 +59,7 @@ void print_hex(const char* label, const void* p, size_t n) {
 // expect_same aborts with both byte strings when they differ.
 void expect_same(const char* what, const void* fast, const void* portable, size_t n) {
     if (std::memcmp(fast, portable, n) == 0) return;
-    std::fprintf(stderr, "fast and portable forms differ: %s\n", what);
+    std::fprintf(stderr, "forms or paths differ: %s\n", what);
     print_hex("fast    ", fast, n);
     print_hex("portable", portable, n);
     std::abort();
@@ -224,6 +227,61 @@ void fuzz_keyed_mix(ByteSource& src, bool wide) {
     expect_same("clhash_reduce64", &raw_fast, &raw_portable, 8);
 }
 
+// The nonce paths on one input: its length (so the tail fills start anywhere), its bytes from
+// a seed, then the first selector and key entries steered as fill_key does, in the key and
+// its backup alike, so that the paths meet every case and corner; then a run of up to 150
+// nonces, across a group boundary of the in-flight path.
+void fuzz_nonce_paths(ByteSource& src) {
+    alignas(32) static CZantuHashV2 hasher(4);
+    const size_t len = 1472 + src.byte() % 32;
+    uint8_t seed[8];
+    src.take(seed, sizeof seed);
+    uint64_t state = 0;
+    std::memcpy(&state, seed, sizeof seed);
+    static uint8_t input[1503];
+    for (size_t i = 0; i < len; i += 8) {
+        const uint64_t v = splitmix64(state);
+        std::memcpy(input + i, &v, len - i < 8 ? len - i : 8);
+    }
+    uint8_t run[5];
+    src.take(run, sizeof run);
+    uint32_t first;
+    std::memcpy(&first, run, 4);
+    const uint32_t count = 1 + run[4] % 150;
+
+    hasher.Reset();
+    hasher.Write(input, len);
+    PrepareKey(hasher.current);
+    uint8_t* key = ThreadKeyBuffer();
+    src.take(key + 16 * kStartEntry, 16);
+    while (src.left() >= 2 + 16) {
+        uint8_t where[2];
+        src.take(where, 2);
+        const size_t entry = (where[0] | size_t{where[1]} << 8) % kKeyEntries;
+        src.take(key + 16 * entry, 16);
+        if (entry < kIndexedEntries)
+            std::memcpy(key + kKeyBytes + 16 * entry, key + 16 * entry, 16);
+    }
+    // The key and its backup; the touch list behind them is scratch.
+    std::vector<uint8_t> key_before(key, key + kKeyBytes + 16 * kIndexedEntries);
+
+    static uint64_t want[150], got[150];
+    nonce_words_finalize(hasher, first, count, want);
+    const struct {
+        const char* name;
+        nonce_words_fn_t words;
+        bool available;
+    } paths[] = {{"two lanes", nonce_words_lanes, true},
+                 {"in flight", nonce_words_flight, probe_nonce_flight_support() == 1}};
+    for (const auto& path : paths) {
+        if (!path.available) continue;
+        path.words(hasher, first, count, got);
+        expect_same(path.name, got, want, sizeof(uint64_t) * count);
+        if (std::memcmp(key_before.data(), key, key_before.size()) != 0)
+            broken("a nonce path left the thread's key changed");
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -233,12 +291,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     }
     load_haraka_constants();
     std::memcpy(haraka_rc_soft, HARAKA_RC, sizeof haraka_rc_soft);
+    select_haraka_implementations();
     return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ByteSource src(data, size);
     const uint8_t op = src.byte();
+    if (op & 8) {
+        fuzz_nonce_paths(src);
+        return 0;
+    }
     switch (op & 3) {
     case 0: fuzz_haraka256(src); break;
     case 1: fuzz_haraka512(src); break;

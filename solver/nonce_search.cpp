@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include "crypto/hash_key.h"
-#include "crypto/nonce_lanes.h"
 #include "crypto/zantu_hash.h"
 #include "solver/job_slot.h"
 #include "solver/settings.h"
@@ -66,6 +64,30 @@ void prepare_nonce_area(JobSlot& slot) {
     area[n + 3] = slot.extra_nonce_byte;
 }
 
+namespace {
+
+// What a candidate needs to become a solution line.
+struct CandidateReport {
+    JobSlot* slot;
+    uint8_t* input;
+    uint64_t* candidates;
+};
+
+void report_candidate(void* context, uint32_t nonce) {
+    const CandidateReport& report = *static_cast<CandidateReport*>(context);
+    ++*report.candidates;
+    report.input[hash_input_len - 3] = static_cast<uint8_t>(nonce);
+    report.input[hash_input_len - 2] = static_cast<uint8_t>(nonce >> 8);
+    report.input[hash_input_len - 1] = static_cast<uint8_t>(nonce >> 16);
+    print_solution_line(*report.slot, report.input);
+}
+
+bool line_arrived(void*) {
+    return line_ready.load() != 0;
+}
+
+} // namespace
+
 uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates) {
     alignas(32) uint8_t input[hash_input_len];
     build_hash_input(slot, input);
@@ -76,37 +98,8 @@ uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates) {
     PrepareKey(hasher.current);
     if (count == 0) return 0;
 
-    const uint64_t target = read_le64(slot.target + 24);
-    if (NonceLanes<kSearchLanes>::Usable(hasher)) {
-        // Several nonces per step on the fast forms; same digests, candidates and counts.
-        thread_local NonceLanes<kSearchLanes> lanes;
-        lanes.Begin(hasher);
-        return scan_nonce_lanes(
-            lanes, static_cast<uint32_t>(slot.nonce_base), count, target,
-            [&](uint32_t nonce) {
-                ++candidates;
-                input[hash_input_len - 3] = static_cast<uint8_t>(nonce);
-                input[hash_input_len - 2] = static_cast<uint8_t>(nonce >> 8);
-                input[hash_input_len - 1] = static_cast<uint8_t>(nonce >> 16);
-                print_solution_line(slot, input);
-            },
-            [] { return line_ready.load() != 0; });
-    }
-    alignas(32) uint8_t digest[32];
-    uint32_t j = 0;
-    for (;;) {
-        const uint32_t nonce = static_cast<uint32_t>(slot.nonce_base + j);
-        uint8_t* block = hasher.current;
-        block[44] = static_cast<uint8_t>(nonce);
-        block[45] = static_cast<uint8_t>(nonce >> 8);
-        block[46] = static_cast<uint8_t>(nonce >> 16);
-        hasher.Finalize(digest);
-        if (read_le64(digest + 24) < target) {
-            ++candidates;
-            std::memcpy(input + hash_input_len - 3, block + 44, 3);
-            print_solution_line(slot, input);
-        }
-        ++j;
-        if (line_ready.load() || j == count) return j;
-    }
+    CandidateReport report{&slot, input, &candidates};
+    const NonceScanSink sink{report_candidate, line_arrived, &report};
+    return nonce_scan_fn(hasher, static_cast<uint32_t>(slot.nonce_base), count,
+                         read_le64(slot.target + 24), sink);
 }

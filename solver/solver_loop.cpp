@@ -135,6 +135,7 @@ void solver_loop(uint64_t batch_size) {
     alignas(32) CZantuHashV2 hasher(4);
     active_hasher = &hasher;
     select_haraka_implementations();
+    reserve_nonce_scan_memory();
     PendingRead input;
     arm_first_read(input);
     std::printf("ORVANTIS ready\n");
@@ -197,4 +198,10 @@ void solver_loop(uint64_t batch_size) {
             ++next_index;
         }
     }
+}
+
+void start_solver() {
+    load_haraka_constants();
+    batch_size = probe_fast_hash_support() == 1 ? 0x200000 : 0x80000;
+    solver_loop(batch_size);
 }

@@ -31,3 +31,7 @@ uint64_t start_batch(JobSlot& slot, uint64_t batch_size);
 
 // solver_loop finishes start-up (slots, hasher, reader, ready line) and runs until "quit".
 void solver_loop(uint64_t batch_size);
+
+// start_solver loads the hash constants, probes the processor for the batch size and runs
+// the main loop until "quit".
+void start_solver();

@@ -17,20 +17,34 @@ uint32_t real_ecx() {
     return __get_cpuid(1, &a, &b, &c, &d) ? c : 0;
 }
 
-// A processor that the test stands in for, with a count of CPUID executions.
+// A processor and operating system that the test stands in for, with counts of CPUID and
+// XGETBV executions.
 struct FakeCpu {
     uint32_t max_leaf;
     uint32_t leaf1_ecx;
+    uint32_t leaf7_ebx = 0;
+    uint32_t leaf7_ecx = 0;
+    uint64_t xcr0 = 0;
     int calls = 0;
     int leaf1_calls = 0;
+    int leaf7_calls = 0;
+    int xgetbv_calls = 0;
 };
 FakeCpu* fake_cpu = nullptr;
 
-void fake_cpuid(uint32_t leaf, uint32_t* eax, uint32_t* ecx) {
+void fake_cpuid(uint32_t leaf, uint32_t, uint32_t regs[4]) {
     ++fake_cpu->calls;
-    if (leaf == 1) ++fake_cpu->leaf1_calls;
-    *eax = leaf == 0 ? fake_cpu->max_leaf : 0;
-    *ecx = leaf == 1 ? fake_cpu->leaf1_ecx : 0;
+    fake_cpu->leaf1_calls += leaf == 1;
+    fake_cpu->leaf7_calls += leaf == 7;
+    regs[0] = leaf == 0 ? fake_cpu->max_leaf : 0;
+    regs[1] = leaf == 7 ? fake_cpu->leaf7_ebx : 0;
+    regs[2] = leaf == 1 ? fake_cpu->leaf1_ecx : leaf == 7 ? fake_cpu->leaf7_ecx : 0;
+    regs[3] = 0;
+}
+
+uint64_t fake_xgetbv(uint32_t) {
+    ++fake_cpu->xgetbv_calls;
+    return fake_cpu->xcr0;
 }
 
 // Restores the process's real probe state after each test.
@@ -38,30 +52,44 @@ class ProbeTest : public ::testing::Test {
   protected:
     void SetUp() override {
         saved_support_ = fast_hash_support;
+        saved_flight_ = nonce_flight_support;
         saved_cpuid_ = cpuid_fn;
+        saved_xgetbv_ = xgetbv_fn;
         saved_fns_[0] = reinterpret_cast<void*>(haraka256_fn);
         saved_fns_[1] = reinterpret_cast<void*>(haraka512_fn);
         saved_fns_[2] = reinterpret_cast<void*>(haraka512_rc_fn);
+        saved_fns_[3] = reinterpret_cast<void*>(nonce_scan_fn);
     }
     void TearDown() override {
         fast_hash_support = saved_support_;
+        nonce_flight_support = saved_flight_;
         cpuid_fn = saved_cpuid_;
+        xgetbv_fn = saved_xgetbv_;
         haraka256_fn = reinterpret_cast<haraka256_fn_t>(saved_fns_[0]);
         haraka512_fn = reinterpret_cast<haraka512_fn_t>(saved_fns_[1]);
         haraka512_rc_fn = reinterpret_cast<haraka512_rc_fn_t>(saved_fns_[2]);
+        nonce_scan_fn = reinterpret_cast<nonce_scan_fn_t>(saved_fns_[3]);
         fake_cpu = nullptr;
     }
-    int32_t probe_on(FakeCpu& cpu) {
+    // on stands in for |cpu| with nothing probed yet.
+    void on(FakeCpu& cpu) {
         fake_cpu = &cpu;
         cpuid_fn = fake_cpuid;
+        xgetbv_fn = fake_xgetbv;
         fast_hash_support = 0x80;
+        nonce_flight_support = 0x80;
+    }
+    int32_t probe_on(FakeCpu& cpu) {
+        on(cpu);
         return probe_fast_hash_support();
     }
 
   private:
     int32_t saved_support_;
+    int32_t saved_flight_;
     cpuid_fn_t saved_cpuid_;
-    void* saved_fns_[3];
+    xgetbv_fn_t saved_xgetbv_;
+    void* saved_fns_[4];
 };
 
 struct ProbeCase {
@@ -89,6 +117,53 @@ TEST_F(ProbeTest, DecisionTable) {
         EXPECT_EQ(probe_on(cpu), c.expected) << c.name;
         EXPECT_EQ(cpu.leaf1_calls, c.expected_leaf1_calls) << c.name;
         EXPECT_EQ(fast_hash_support, c.expected) << c.name;
+    }
+}
+
+// The in-flight path's probe: each row takes one requirement away from a processor that has
+// them all; XGETBV, which faults without OSXSAVE, runs only when CPUID reports it.
+TEST_F(ProbeTest, InFlightPathDecisionTable) {
+    constexpr uint32_t kEcx = 0x12000002 | (1u << 23) | (1u << 27); // fast forms, POPCNT, OSXSAVE
+    constexpr uint32_t kEbx = 0x128;                                // BMI1, AVX2, BMI2
+    constexpr uint32_t kEcx7 = 0x600;                               // VAES, VPCLMULQDQ
+    constexpr uint64_t kXcr0 = 0x6;
+    const struct {
+        const char* name;
+        FakeCpu cpu;
+        int32_t flight;
+        nonce_scan_fn_t path;
+    } cases[] = {
+        {"everything", {0xd, kEcx, kEbx, kEcx7, kXcr0}, 1, scan_nonces_flight},
+        {"and more", {0x20, 0xfffa3203 | kEcx, ~0u, ~0u, ~0ull}, 1, scan_nonces_flight},
+        {"no leaf 7", {6, kEcx, kEbx, kEcx7, kXcr0}, 0, scan_nonces_lanes},
+        {"no AVX: portable forms",
+         {0xd, kEcx & ~(1u << 28), kEbx, kEcx7, kXcr0},
+         0,
+         scan_nonces_finalize},
+        {"no POPCNT", {0xd, kEcx & ~(1u << 23), kEbx, kEcx7, kXcr0}, 0, scan_nonces_lanes},
+        {"no BMI1", {0xd, kEcx, kEbx & ~(1u << 3), kEcx7, kXcr0}, 0, scan_nonces_lanes},
+        {"no AVX2", {0xd, kEcx, kEbx & ~(1u << 5), kEcx7, kXcr0}, 0, scan_nonces_lanes},
+        {"no BMI2", {0xd, kEcx, kEbx & ~(1u << 8), kEcx7, kXcr0}, 0, scan_nonces_lanes},
+        {"no VAES", {0xd, kEcx, kEbx, kEcx7 & ~(1u << 9), kXcr0}, 0, scan_nonces_lanes},
+        {"VAES without VPCLMULQDQ, as qemu's models have it",
+         {0xd, kEcx, kEbx, 1u << 9, kXcr0},
+         0,
+         scan_nonces_lanes},
+        {"system keeps no 256-bit state", {0xd, kEcx, kEbx, kEcx7, 0x3}, 0, scan_nonces_lanes},
+        {"no OSXSAVE", {0xd, kEcx & ~(1u << 27), kEbx, kEcx7, kXcr0}, 0, scan_nonces_lanes},
+    };
+    for (const auto& c : cases) {
+        FakeCpu cpu = c.cpu;
+        on(cpu);
+        EXPECT_EQ(probe_nonce_flight_support(), c.flight) << c.name;
+        EXPECT_EQ(cpu.leaf7_calls, cpu.max_leaf >= 7 ? 1 : 0) << c.name;
+        EXPECT_EQ(cpu.xgetbv_calls, (cpu.leaf1_ecx >> 27) & 1) << c.name;
+        const int calls = cpu.calls;
+        EXPECT_EQ(probe_nonce_flight_support(), c.flight) << c.name << ": cached";
+        EXPECT_EQ(cpu.calls, calls) << c.name;
+        on(cpu);
+        select_haraka_implementations();
+        EXPECT_EQ(nonce_scan_fn, c.path) << c.name;
     }
 }
 

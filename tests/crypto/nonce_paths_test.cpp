@@ -1,5 +1,6 @@
-// The multi-nonce path against Finalize: digests over many nonces and jobs, steered corner
+// The multi-nonce paths against Finalize: digests over many nonces and jobs, steered corner
 // selectors, other input lengths, the key left intact, and the batch loop's stopping rules.
+// Every test runs on each path this processor has.
 #include "crypto/nonce_lanes.h"
 
 #include <cstring>
@@ -35,11 +36,32 @@ uint64_t reference_word(CZantuHashV2& h, uint32_t nonce) {
     return word_of(out);
 }
 
+// A multi-nonce path: its digest words, its batch loop, and how often that loop asks
+// whether to stop: after every nonce, or at the call and after every group of |group|.
+struct NoncePath {
+    const char* name;
+    nonce_words_fn_t words;
+    nonce_scan_fn_t scan;
+    int32_t (*available)();
+    uint32_t group;
+};
+
+int32_t lanes_available() {
+    return probe_fast_hash_support();
+}
+
+const NoncePath kPaths[] = {
+    {"two lanes", nonce_words_lanes, scan_nonces_lanes, lanes_available, 0},
+    {"in flight", nonce_words_flight, scan_nonces_flight, probe_nonce_flight_support, 64},
+};
+
 class NonceLanesTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (probe_fast_hash_support() != 1) GTEST_SKIP() << "processor lacks the fast forms";
         install_haraka_forms(1);
+        for (const NoncePath& path : kPaths)
+            if (path.available() == 1) paths_.push_back(&path);
     }
 
     // Absorbs a random input of |len| bytes and prepares the key.
@@ -51,8 +73,19 @@ class NonceLanesTest : public ::testing::Test {
         PrepareKey(h_.current);
     }
 
+    // Every path's words of |count| nonces from |first| against Finalize's.
+    void ExpectSameWords(uint32_t first, uint32_t count) {
+        std::vector<uint64_t> want(count), got(count);
+        nonce_words_finalize(h_, first, count, want.data());
+        for (const NoncePath* path : paths_) {
+            path->words(h_, first, count, got.data());
+            for (uint32_t j = 0; j < count; ++j)
+                ASSERT_EQ(got[j], want[j]) << path->name << ", nonce " << first + j;
+        }
+    }
+
     // Lane words of nonces first.. against Finalize, |calls| calls of Hash.
-    template <int Lanes> void ExpectSameWords(uint32_t first, int calls) {
+    template <int Lanes> void ExpectSameLaneWords(uint32_t first, int calls) {
         auto lanes = std::make_unique<NonceLanes<Lanes>>();
         lanes->Begin(h_);
         uint64_t words[Lanes];
@@ -66,6 +99,7 @@ class NonceLanesTest : public ::testing::Test {
     }
 
     CZantuHashV2 h_{4};
+    std::vector<const NoncePath*> paths_;
 };
 
 TEST_F(NonceLanesTest, UsableOnlyForTheFastVariantC) {
@@ -76,12 +110,12 @@ TEST_F(NonceLanesTest, UsableOnlyForTheFastVariantC) {
     install_haraka_forms(1);
 }
 
-TEST_F(NonceLanesTest, SearchLanesMatchFinalizeOverAMillionNonces) {
+TEST_F(NonceLanesTest, EveryPathMatchesFinalizeOverAMillionNonces) {
     std::mt19937_64 rng(0x1a9e5);
     const uint32_t starts[] = {0, 0x7ffff0, 0xfffe00, 0x123456};
     for (uint32_t first : starts) {
         NewJob(rng);
-        ExpectSameWords<kSearchLanes>(first, 262144 / kSearchLanes);
+        ExpectSameWords(first, 262144);
         if (HasFatalFailure()) return;
     }
 }
@@ -89,9 +123,9 @@ TEST_F(NonceLanesTest, SearchLanesMatchFinalizeOverAMillionNonces) {
 TEST_F(NonceLanesTest, EveryLaneCountMatchesFinalize) {
     std::mt19937_64 rng(0x1a9e6);
     NewJob(rng);
-    ExpectSameWords<1>(5, 20000);
-    ExpectSameWords<2>(7, 10000);
-    ExpectSameWords<3>(11, 7000);
+    ExpectSameLaneWords<1>(5, 20000);
+    ExpectSameLaneWords<2>(7, 10000);
+    ExpectSameLaneWords<3>(11, 7000);
 }
 
 TEST_F(NonceLanesTest, OtherInputLengthsMoveTheTailFills) {
@@ -100,25 +134,25 @@ TEST_F(NonceLanesTest, OtherInputLengthsMoveTheTailFills) {
     for (size_t len : {1472u, 1473u, 1480u, 1486u, 1488u, 1503u}) {
         SCOPED_TRACE(len);
         NewJob(rng, len);
-        ExpectSameWords<2>(0x10203, 500);
+        ExpectSameWords(0x10203, 500);
         if (HasFatalFailure()) return;
     }
 }
 
-TEST_F(NonceLanesTest, HashLeavesTheThreadKeyAndItsOwnKeysIntact) {
+TEST_F(NonceLanesTest, EveryPathLeavesTheThreadKeyAndItsOwnKeysIntact) {
     std::mt19937_64 rng(0x1a9e8);
     NewJob(rng);
     std::vector<uint8_t> before(ThreadKeyBuffer(), ThreadKeyBuffer() + 2 * h_.keySize);
-    auto lanes = std::make_unique<NonceLanes<2>>();
-    lanes->Begin(h_);
-    uint64_t first[2], again[2];
-    lanes->Hash(42, first);
-    for (uint32_t n = 0; n < 100; ++n)
-        lanes->Hash(1000 + 2 * n, again);
-    lanes->Hash(42, again);
-    EXPECT_EQ(first[0], again[0]);
-    EXPECT_EQ(first[1], again[1]);
-    EXPECT_EQ(std::memcmp(before.data(), ThreadKeyBuffer(), before.size()), 0);
+    for (const NoncePath* path : paths_) {
+        uint64_t first[3], again[3];
+        path->words(h_, 42, 3, first);
+        std::vector<uint64_t> many(1000);
+        path->words(h_, 1000, 1000, many.data());
+        path->words(h_, 42, 3, again);
+        for (int j = 0; j < 3; ++j)
+            EXPECT_EQ(first[j], again[j]) << path->name;
+        EXPECT_EQ(std::memcmp(before.data(), ThreadKeyBuffer(), before.size()), 0) << path->name;
+    }
 }
 
 // The first selector is the low half of key entry 513, the same for every nonce, so setting
@@ -182,54 +216,64 @@ TEST_F(NonceLanesTest, SteeredFirstIterationsMatchFinalize) {
             for (int m = 0; m <= 7 && r + m < 512; ++m) // round m XORs P for odd 7 - m
                 set_lo(r + m, (rng() | 1ull << 63) ^ ((7 - m) & 1 ? p : q));
         }
-        ExpectSameWords<2>(static_cast<uint32_t>(rng() & 0xffff), 300);
-        ExpectSameWords<1>(0, 100);
+        ExpectSameWords(static_cast<uint32_t>(rng() & 0xffff), 300);
+        ExpectSameLaneWords<1>(0, 100);
         if (HasFatalFailure()) return;
     }
 }
 
-// The batch loop: which nonces are tested, reported and counted.
+// The batch loop: which nonces are tested, reported and counted. stop() turns true at its
+// stop_at-th call (0: never); a path done with |count| first does not ask again.
 struct ScanRow {
     const char* what;
     uint64_t count;
-    int stop_after; // stop() turns true at this call (1-based); 0 = never
-    uint32_t want;
+    int stop_at;
+    uint32_t per_nonce, per_group; // nonces done, asking after every nonce / group of 64
 };
 
 const ScanRow kScanRows[] = {
-    {"stop flag already set: one nonce", 1000, 1, 1},
-    {"stop after the first lane's nonce", 1000, 3, 3},
-    {"stop after a second lane's nonce", 1000, 6, 6},
-    {"odd count", 7, 0, 7},
-    {"count 1", 1, 0, 1},
-    {"count reached before the flag", 4, 9, 4},
+    {"stop flag already set: one nonce", 1000, 1, 1, 1},
+    {"stop at the third question", 1000, 3, 3, 128},
+    {"stop at the sixth question", 1000, 6, 6, 320},
+    {"odd count", 7, 0, 7, 7},
+    {"count 1", 1, 0, 1, 1},
+    {"count past a group, not a multiple of it", 150, 0, 150, 150},
+    {"count reached before the flag", 4, 9, 4, 4},
 };
 
 TEST_F(NonceLanesTest, ScanStopsAfterTheRightNonceAndReportsInOrder) {
     std::mt19937_64 rng(0x1a9ea);
     NewJob(rng);
     constexpr uint64_t kTarget = 1ull << 63; // about half the nonces are candidates
-    const uint32_t base = 0x3000;
-    std::vector<uint32_t> expected;
-    for (uint32_t n = 0; n < 16; ++n)
-        if (reference_word(h_, base + n) < kTarget) expected.push_back(base + n);
-    ASSERT_GT(expected.size(), 2u);
+    const uint32_t base = 0xfffe80;          // runs past the 24-bit nonce into the top byte
+    std::vector<uint64_t> words(1000);
+    nonce_words_finalize(h_, base, 1000, words.data());
 
-    auto lanes = std::make_unique<NonceLanes<kSearchLanes>>();
-    for (const ScanRow& row : kScanRows) {
-        SCOPED_TRACE(row.what);
-        lanes->Begin(h_);
+    struct Seen {
         std::vector<uint32_t> reported;
-        int calls = 0;
-        const uint32_t got = scan_nonce_lanes(
-            *lanes, base, row.count, kTarget, [&](uint32_t nonce) { reported.push_back(nonce); },
-            [&] { return ++calls == row.stop_after; });
-        EXPECT_EQ(got, row.want);
-        EXPECT_EQ(calls, static_cast<int>(row.want)) << "stop() is asked once per nonce";
-        std::vector<uint32_t> want;
-        for (uint32_t n : expected)
-            if (n < base + row.want) want.push_back(n);
-        EXPECT_EQ(reported, want);
+        int calls = 0, stop_at = 0;
+    };
+    const NonceScanSink sink{
+        [](void* c, uint32_t nonce) { static_cast<Seen*>(c)->reported.push_back(nonce); },
+        [](void* c) {
+            Seen& seen = *static_cast<Seen*>(c);
+            return ++seen.calls == seen.stop_at;
+        },
+        nullptr};
+    for (const NoncePath* path : paths_) {
+        for (const ScanRow& row : kScanRows) {
+            SCOPED_TRACE(std::string(path->name) + ": " + row.what);
+            Seen seen;
+            seen.stop_at = row.stop_at;
+            NonceScanSink with{sink.candidate, sink.stop, &seen};
+            const uint32_t got = path->scan(h_, base, row.count, kTarget, with);
+            const uint32_t want = path->group ? row.per_group : row.per_nonce;
+            EXPECT_EQ(got, want);
+            std::vector<uint32_t> candidates;
+            for (uint32_t j = 0; j < want; ++j)
+                if (words[j] < kTarget) candidates.push_back(base + j);
+            EXPECT_EQ(seen.reported, candidates);
+        }
     }
 }
 

@@ -1,8 +1,7 @@
-// The nonce search on the lane path against the single-nonce path: the same solution lines in
+// The nonce search on every path against the single-nonce path: the same solution lines in
 // the same order, the same counts, the same stop after a waiting line.
 #include <gtest/gtest.h>
 
-#include "crypto/nonce_lanes.h"
 #include "crypto/zantu_hash.h"
 #include "solver/job_slot.h"
 #include "solver/nonce_search.h"
@@ -18,12 +17,12 @@ struct BatchRun {
     uint64_t candidates;
 };
 
-// One batch; |lanes| false installs the portable Haraka forms, which turns the lane path off
-// while giving the same digests.
-BatchRun search(JobSlot slot, uint64_t count, bool lanes) {
-    fast_hash_support = lanes ? 1 : 0;
-    install_haraka_forms(fast_hash_support);
-    EXPECT_EQ(NonceLanes<kSearchLanes>::Usable(*active_hasher), lanes);
+// One batch on the portable forms (which take the Finalize loop) or the fast forms with the
+// two-lane or the in-flight path.
+BatchRun search(JobSlot slot, uint64_t count, int32_t fast, int32_t flight) {
+    fast_hash_support = fast;
+    install_haraka_forms(fast);
+    install_nonce_path(fast, flight);
     BatchRun r{};
     testing::internal::CaptureStdout();
     r.hashed = search_nonces(count, slot, r.candidates);
@@ -31,7 +30,7 @@ BatchRun search(JobSlot slot, uint64_t count, bool lanes) {
     return r;
 }
 
-TEST(NonceSearchLanes, SameSolutionLinesAsTheSingleNoncePath) {
+TEST(NonceSearchLanes, SameSolutionLinesOnEveryPath) {
     init_test_hashing();
     if (probe_fast_hash_support() != 1) GTEST_SKIP() << "processor lacks the fast forms";
     alignas(32) static CZantuHashV2 hasher(4);
@@ -52,17 +51,19 @@ TEST(NonceSearchLanes, SameSolutionLinesAsTheSingleNoncePath) {
         prepare_nonce_area(slot);
         slot.nonce_base = row.nonce_base;
         line_ready.store(row.line_waiting ? 1 : 0);
-        const BatchRun fast = search(slot, row.count, true);
-        const BatchRun single = search(slot, row.count, false);
-        EXPECT_EQ(fast.hashed, row.line_waiting ? 1u : row.count);
-        EXPECT_EQ(fast.hashed, single.hashed);
-        EXPECT_EQ(fast.candidates, single.candidates);
+        const BatchRun single = search(slot, row.count, 0, 0);
+        EXPECT_EQ(single.hashed, row.line_waiting ? 1u : row.count);
         EXPECT_GT(single.candidates, 0u);
-        EXPECT_EQ(fast.out, single.out);
+        for (int32_t flight = 0; flight <= probe_nonce_flight_support(); ++flight) {
+            const BatchRun fast = search(slot, row.count, 1, flight);
+            EXPECT_EQ(fast.hashed, single.hashed) << "in flight: " << flight;
+            EXPECT_EQ(fast.candidates, single.candidates) << "in flight: " << flight;
+            EXPECT_EQ(fast.out, single.out) << "in flight: " << flight;
+        }
     }
     line_ready.store(0);
     fast_hash_support = probe_fast_hash_support();
-    install_haraka_forms(fast_hash_support);
+    select_haraka_implementations();
 }
 
 } // namespace

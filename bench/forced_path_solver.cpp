@@ -1,0 +1,50 @@
+// The solver with its nonce path named on the command line, so that paths can be compared
+// as miners run them, one process per core:
+//   zantu_forced_solver flight|lanes|portable [solver options]
+// A path is forced by hiding from the probes the processor features that the faster paths
+// need; everything else is the solver itself.
+#include <cstdio>
+#include <cstring>
+
+#include "crypto/cpu_dispatch.h"
+#include "solver/options.h"
+#include "solver/solver_loop.h"
+
+namespace {
+
+cpuid_fn_t real_cpuid = nullptr;
+uint32_t hidden_leaf1_ecx = 0; // bits cleared from leaf 1 ECX
+bool hide_leaf7 = false;       // leaf 7 reports no features
+
+void cpuid_hiding(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
+    real_cpuid(leaf, subleaf, regs);
+    if (leaf == 1) regs[2] &= ~hidden_leaf1_ecx;
+    if (leaf == 7 && hide_leaf7) regs[1] = regs[2] = regs[3] = 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* path = argc > 1 ? argv[1] : "";
+    if (!std::strcmp(path, "lanes")) {
+        hide_leaf7 = true;
+    } else if (!std::strcmp(path, "portable")) {
+        hidden_leaf1_ecx = 1u << 25; // AES
+    } else if (std::strcmp(path, "flight") != 0) {
+        std::fprintf(stderr, "usage: %s flight|lanes|portable [solver options]\n", argv[0]);
+        return 2;
+    }
+    real_cpuid = cpuid_fn;
+    cpuid_fn = cpuid_hiding;
+    if (!std::strcmp(path, "flight") && probe_nonce_flight_support() != 1) {
+        std::fprintf(stderr, "this processor has no in-flight path\n");
+        return 2;
+    }
+    argv[1] = argv[0];
+    if (parse_options(argc - 1, argv + 1) == OptionAction::show_usage) {
+        print_usage();
+        return 0;
+    }
+    start_solver();
+    return 0;
+}

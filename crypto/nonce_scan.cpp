@@ -1,0 +1,63 @@
+// The reference nonce path: Finalize nonce by nonce, on whatever forms are installed.
+#include "crypto/nonce_scan.h"
+
+#include <cstring>
+
+#include "crypto/zantu_hash.h"
+
+namespace {
+
+uint64_t finalize_word(CZantuHashV2& hasher, uint32_t nonce) {
+    alignas(32) uint8_t digest[32];
+    uint8_t* block = hasher.current;
+    block[44] = static_cast<uint8_t>(nonce);
+    block[45] = static_cast<uint8_t>(nonce >> 8);
+    block[46] = static_cast<uint8_t>(nonce >> 16);
+    hasher.Finalize(digest);
+    uint64_t word;
+    std::memcpy(&word, digest + 24, 8); // x86-64 is little-endian, as the digest wants
+    return word;
+}
+
+// Checked in code built for every processor, before any wide instruction runs.
+bool flight_usable(const CZantuHashV2& hasher) {
+    return nonce_flight_support == 1 && fast_hash_support == 1 &&
+           haraka512_rc_fn == haraka512_hash_rc_aesni && hasher.mixFinal == keyed_mix64_c_fast &&
+           hasher.keyIndexMask == 8191 && hasher.keySize == 8832;
+}
+
+} // namespace
+
+void nonce_words_finalize(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words) {
+    for (uint32_t j = 0; j < count; ++j)
+        words[j] = finalize_word(hasher, first + j);
+}
+
+void nonce_words_flight(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words) {
+    if (flight_usable(hasher))
+        nonce_words_flight_avx2(hasher, first, count, words);
+    else
+        nonce_words_lanes(hasher, first, count, words);
+}
+
+void reserve_nonce_scan_memory() {
+    if (nonce_scan_fn == scan_nonces_flight && nonce_flight_support == 1)
+        reserve_flight_memory_avx2();
+}
+
+uint32_t scan_nonces_finalize(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                              uint64_t target, const NonceScanSink& sink) {
+    uint32_t j = 0;
+    for (;;) {
+        const uint32_t nonce = nonce_base + j;
+        if (finalize_word(hasher, nonce) < target) sink.candidate(sink.context, nonce);
+        ++j;
+        if (j == count || sink.stop(sink.context)) return j;
+    }
+}
+
+uint32_t scan_nonces_flight(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                            uint64_t target, const NonceScanSink& sink) {
+    if (!flight_usable(hasher)) return scan_nonces_lanes(hasher, nonce_base, count, target, sink);
+    return scan_nonces_flight_avx2(hasher, nonce_base, count, target, sink);
+}

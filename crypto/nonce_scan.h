@@ -1,0 +1,71 @@
+// The nonce paths: the per-nonce loop of one batch, in the forms the dispatch chooses from.
+// Every path gives the same digests, candidates and counts as the Finalize loop.
+#pragma once
+
+#include <cstdint>
+
+class CZantuHashV2;
+
+// NonceScanSink: where a path reports each candidate nonce (in nonce order) and asks whether
+// to stop.
+struct NonceScanSink {
+    void (*candidate)(void* context, uint32_t nonce);
+    bool (*stop)(void* context);
+    void* context;
+};
+
+// All paths share one contract. |hasher| has absorbed the input (its pending bytes hold the
+// last input bytes, bytes 44..46 of its current block the nonce) and the calling thread's key
+// is prepared for its chaining value. Nonce nonce_base + j, for j from 0, goes with its low
+// three bytes into block bytes 44..46; every digest word (bytes 24..31, little-endian) below
+// |target| is reported. The path stops when |count| (at least 1) nonces are done or when
+// stop() answers true, which it asks after every nonce, or, on the in-flight path, after every
+// group of nonces it hashes together; with stop() already true at the call it hashes exactly
+// one nonce. Returns the number of nonces done: a contiguous run from nonce_base, each of
+// them reported once if a candidate; nonces hashed beyond it are neither reported nor counted.
+// The thread's key is left as it was found.
+using nonce_scan_fn_t = uint32_t (*)(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                                     uint64_t target, const NonceScanSink& sink);
+
+// The digest words of a run of nonces, path by path, under the same preconditions: words[j]
+// gets digest bytes 24..31 (little-endian) of nonce first + j, for j < count.
+using nonce_words_fn_t = void (*)(CZantuHashV2& hasher, uint32_t first, uint32_t count,
+                                  uint64_t* words);
+
+// scan_nonces_finalize runs Finalize nonce by nonce: every form, every variant.
+uint32_t scan_nonces_finalize(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                              uint64_t target, const NonceScanSink& sink);
+
+// scan_nonces_lanes runs two nonces side by side; needs the fast forms. Falls back to
+// scan_nonces_finalize for a hasher that is not on variant C's fast form.
+uint32_t scan_nonces_lanes(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                           uint64_t target, const NonceScanSink& sink);
+
+// scan_nonces_flight keeps a group of nonces in flight, advanced together and grouped by
+// their next case; needs what nonce_flight_decision checks. Falls back to scan_nonces_lanes
+// for a hasher that is not on variant C's fast form, or when its working memory cannot be had.
+uint32_t scan_nonces_flight(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                            uint64_t target, const NonceScanSink& sink);
+
+// scan_nonces_flight_avx2 is the form behind scan_nonces_flight, built with the instructions
+// it needs; call it only when scan_nonces_flight would. Falls back to scan_nonces_lanes when
+// its working memory (about 600 KB per thread, kept for the thread's life) cannot be had.
+uint32_t scan_nonces_flight_avx2(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                                 uint64_t target, const NonceScanSink& sink);
+
+// reserve_nonce_scan_memory makes the installed path's working memory for the calling thread
+// now, so that hashing allocates nothing later; a path that cannot have it falls back at scan
+// time.
+void reserve_nonce_scan_memory();
+
+// nonce_words_finalize, nonce_words_lanes and nonce_words_flight are the three paths' digest
+// words, with the same fallbacks as their scans.
+void nonce_words_finalize(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words);
+void nonce_words_lanes(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words);
+void nonce_words_flight(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words);
+
+// reserve_flight_memory_avx2 is reserve_nonce_scan_memory for the in-flight path.
+void reserve_flight_memory_avx2();
+
+// nonce_words_flight_avx2 is the form behind nonce_words_flight.
+void nonce_words_flight_avx2(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words);
