@@ -144,9 +144,14 @@ double median(std::vector<double> v) {
 
 int main(int argc, char** argv) {
     int chunks = 60;
+    // Nonces per chunk: enough that a path's set-up per batch (the in-flight path copies the
+    // key for each of its nonces) weighs about as little as in the solver's long batches.
+    uint64_t nonces = 16384;
     bool portable = true;
     for (int a = 1; a < argc; ++a) {
         if (!std::strncmp(argv[a], "--chunks=", 9)) chunks = std::max(1, std::atoi(argv[a] + 9));
+        if (!std::strncmp(argv[a], "--nonces=", 9))
+            nonces = static_cast<uint64_t>(std::max(8, std::atoi(argv[a] + 9)));
         if (!std::strcmp(argv[a], "--fast-only")) portable = false;
     }
     load_haraka_constants();
@@ -156,27 +161,42 @@ int main(int argc, char** argv) {
     // from elsewhere on the machine hits one chunk of one path instead of a whole row.
     std::vector<Path> paths;
     if (real == 1) {
-        paths.push_back(
-            {"Finalize, fast forms (reference)", 1, begin_nothing, run_finalize, 4000, {}, {}, {}});
-        paths.push_back({"lanes x1", 1, begin_lanes<1>, run_lanes<1>, 4000, {}, {}, {}});
+        paths.push_back({"Finalize, fast forms (reference)",
+                         1,
+                         begin_nothing,
+                         run_finalize,
+                         nonces,
+                         {},
+                         {},
+                         {}});
+        paths.push_back({"lanes x1", 1, begin_lanes<1>, run_lanes<1>, nonces, {}, {}, {}});
         paths.push_back({"lanes x2 (the search's lane count)",
                          1,
                          begin_lanes<2>,
                          run_lanes<2>,
-                         4000,
+                         nonces,
                          {},
                          {},
                          {}});
-        paths.push_back({"lanes x3", 1, begin_lanes<3>, run_lanes<3>, 4000, {}, {}, {}});
+        paths.push_back({"lanes x3", 1, begin_lanes<3>, run_lanes<3>, nonces, {}, {}, {}});
         if (probe_nonce_flight_support() == 1)
             paths.push_back(
-                {"in flight", 1, begin_nothing, run_scan<scan_nonces_flight>, 4000, {}, {}, {}});
+                {"in flight", 1, begin_nothing, run_scan<scan_nonces_flight>, nonces, {}, {}, {}});
+        if (probe_nonce_flight_avx512_support() == 1)
+            paths.push_back({"in flight, AVX-512 form",
+                             1,
+                             begin_nothing,
+                             run_scan<scan_nonces_flight_avx512>,
+                             nonces,
+                             {},
+                             {},
+                             {}});
     } else {
         std::printf("processor lacks the fast forms: portable path only\n");
     }
     if (portable || real != 1)
         paths.push_back(
-            {"Finalize, portable forms", 0, begin_nothing, run_finalize, 600, {}, {}, {}});
+            {"Finalize, portable forms", 0, begin_nothing, run_finalize, nonces / 8, {}, {}, {}});
 
     const std::vector<uint8_t> input = hash_input(1);
     const Calibration before = calibrate();

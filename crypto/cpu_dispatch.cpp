@@ -14,6 +14,9 @@ constexpr uint32_t kFlightEbxMask =
     (1u << 3) | (1u << 5) | (1u << 8);                      // leaf-7 EBX: BMI1, AVX2, BMI2
 constexpr uint32_t kFlightEcxMask = (1u << 9) | (1u << 10); // leaf-7 ECX: VAES, VPCLMULQDQ
 constexpr uint64_t kFlightXcr0Mask = (1u << 1) | (1u << 2); // XCR0: SSE and AVX state
+// Leaf-7 EBX: AVX-512 F, DQ, BW, VL; XCR0: the opmask registers and all 512-bit state.
+constexpr uint32_t kAvx512EbxMask = (1u << 16) | (1u << 17) | (1u << 30) | (1u << 31);
+constexpr uint64_t kAvx512Xcr0Mask = (1u << 5) | (1u << 6) | (1u << 7);
 constexpr int32_t kNotProbed = 0x80;
 
 void cpuid_native(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
@@ -30,6 +33,7 @@ uint64_t xgetbv_native(uint32_t xcr) {
 
 int32_t fast_hash_support = kNotProbed;
 int32_t nonce_flight_support = kNotProbed;
+int32_t nonce_flight_avx512_support = kNotProbed;
 haraka256_fn_t haraka256_fn = nullptr;
 haraka512_fn_t haraka512_fn = nullptr;
 haraka512_rc_fn_t haraka512_rc_fn = nullptr;
@@ -52,6 +56,13 @@ int32_t nonce_flight_decision(const CpuFeatures& f) {
                : 0;
 }
 
+int32_t nonce_flight_avx512_decision(const CpuFeatures& f) {
+    return nonce_flight_decision(f) == 1 && (f.leaf7_ebx & kAvx512EbxMask) == kAvx512EbxMask &&
+                   (f.xcr0 & kAvx512Xcr0Mask) == kAvx512Xcr0Mask
+               ? 1
+               : 0;
+}
+
 int32_t probe_fast_hash_support() {
     if (!(fast_hash_support & kNotProbed)) return fast_hash_support;
     uint32_t regs[4] = {};
@@ -67,8 +78,10 @@ int32_t probe_fast_hash_support() {
     return fast_hash_support;
 }
 
-int32_t probe_nonce_flight_support() {
-    if (!(nonce_flight_support & kNotProbed)) return nonce_flight_support;
+namespace {
+
+// probed_features runs CPUID leaves 0, 1 and 7 and, when CPUID reports OSXSAVE, XGETBV.
+CpuFeatures probed_features() {
     CpuFeatures f{};
     uint32_t regs[4] = {};
     cpuid_fn(0, 0, regs);
@@ -84,8 +97,21 @@ int32_t probe_nonce_flight_support() {
     }
     // XGETBV faults unless the operating system has enabled it.
     if (f.leaf1_ecx & kOsxsave) f.xcr0 = xgetbv_fn(0);
-    nonce_flight_support = nonce_flight_decision(f);
+    return f;
+}
+
+} // namespace
+
+int32_t probe_nonce_flight_support() {
+    if (!(nonce_flight_support & kNotProbed)) return nonce_flight_support;
+    nonce_flight_support = nonce_flight_decision(probed_features());
     return nonce_flight_support;
+}
+
+int32_t probe_nonce_flight_avx512_support() {
+    if (!(nonce_flight_avx512_support & kNotProbed)) return nonce_flight_avx512_support;
+    nonce_flight_avx512_support = nonce_flight_avx512_decision(probed_features());
+    return nonce_flight_avx512_support;
 }
 
 void install_haraka_forms(int32_t fast) {
@@ -102,14 +128,16 @@ void install_haraka_forms(int32_t fast) {
     }
 }
 
-void install_nonce_path(int32_t fast, int32_t flight) {
-    nonce_scan_fn = fast != 1     ? scan_nonces_finalize
-                    : flight == 1 ? scan_nonces_flight
-                                  : scan_nonces_lanes;
+void install_nonce_path(int32_t fast, int32_t flight, int32_t flight512) {
+    nonce_scan_fn = fast != 1        ? scan_nonces_finalize
+                    : flight != 1    ? scan_nonces_lanes
+                    : flight512 == 1 ? scan_nonces_flight_avx512
+                                     : scan_nonces_flight;
 }
 
 void select_haraka_implementations() {
     const int32_t fast = probe_fast_hash_support();
     install_haraka_forms(fast);
-    install_nonce_path(fast, fast == 1 ? probe_nonce_flight_support() : 0);
+    const int32_t flight = fast == 1 ? probe_nonce_flight_support() : 0;
+    install_nonce_path(fast, flight, flight == 1 ? probe_nonce_flight_avx512_support() : 0);
 }

@@ -13,8 +13,10 @@ using haraka512_rc_fn_t = void (*)(uint8_t* out, const uint8_t* in, const uint8_
 // fast_hash_support: 0x80 until probed, then 1 for the fast forms or 0 for the portable ones.
 extern int32_t fast_hash_support;
 
-// nonce_flight_support: 0x80 until probed, then 1 when the in-flight nonce path can run.
+// nonce_flight_support: 0x80 until probed, then 1 when the in-flight nonce path can run;
+// nonce_flight_avx512_support likewise for its AVX-512 form.
 extern int32_t nonce_flight_support;
+extern int32_t nonce_flight_avx512_support;
 
 // haraka256_fn, haraka512_fn, haraka512_rc_fn: the installed forms; null until selected.
 extern haraka256_fn_t haraka256_fn;
@@ -44,12 +46,19 @@ struct CpuFeatures {
 // (XCR0 bits 1 and 2), else 0.
 int32_t nonce_flight_decision(const CpuFeatures& features);
 
+// nonce_flight_avx512_decision returns 1 when nonce_flight_decision does and the processor
+// also has AVX-512 F, DQ, BW and VL, and the operating system saves the mask registers and
+// all 512-bit register state (XCR0 bits 5, 6, 7), else 0.
+int32_t nonce_flight_avx512_decision(const CpuFeatures& features);
+
 // probe_fast_hash_support returns the cached answer, running CPUID on first use only.
 int32_t probe_fast_hash_support();
 
 // probe_nonce_flight_support returns the cached answer for the in-flight path, running CPUID
-// (leaves 0, 1 and 7) and XGETBV (only when CPUID reports OSXSAVE) on first use only.
+// (leaves 0, 1 and 7) and XGETBV (only when CPUID reports OSXSAVE) on first use only;
+// probe_nonce_flight_avx512_support likewise for its AVX-512 form.
 int32_t probe_nonce_flight_support();
+int32_t probe_nonce_flight_avx512_support();
 
 // select_haraka_implementations probes, then installs all fast or all portable forms
 // together with their working constant table, and the best nonce path for them.
@@ -58,9 +67,10 @@ void select_haraka_implementations();
 // install_haraka_forms installs the fast forms when |fast| is 1, else the portable ones.
 void install_haraka_forms(int32_t fast);
 
-// install_nonce_path installs the in-flight path when |fast| and |flight| are 1, the two-lane
-// path when only |fast| is, else the Finalize loop.
-void install_nonce_path(int32_t fast, int32_t flight);
+// install_nonce_path installs the in-flight path when |fast| and |flight| are 1 (its AVX-512
+// form when |flight512| is 1 as well), the two-lane path when only |fast| is, else the
+// Finalize loop.
+void install_nonce_path(int32_t fast, int32_t flight, int32_t flight512 = 0);
 
 // cpuid_fn executes CPUID for a leaf and subleaf, giving EAX, EBX, ECX, EDX in regs; xgetbv_fn
 // reads an extended control register. Replaceable so that tests can stand in for processors

@@ -26,6 +26,10 @@ bool flight_usable(const CZantuHashV2& hasher) {
            hasher.keyIndexMask == 8191 && hasher.keySize == 8832;
 }
 
+bool flight_avx512_usable(const CZantuHashV2& hasher) {
+    return nonce_flight_avx512_support == 1 && flight_usable(hasher);
+}
+
 } // namespace
 
 void nonce_words_finalize(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words) {
@@ -35,14 +39,23 @@ void nonce_words_finalize(CZantuHashV2& hasher, uint32_t first, uint32_t count, 
 
 void nonce_words_flight(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words) {
     if (flight_usable(hasher))
-        nonce_words_flight_avx2(hasher, first, count, words);
+        flight_words_avx2(hasher, first, count, words);
     else
         nonce_words_lanes(hasher, first, count, words);
 }
 
+void nonce_words_flight_avx512(CZantuHashV2& hasher, uint32_t first, uint32_t count,
+                               uint64_t* words) {
+    if (flight_avx512_usable(hasher))
+        flight_words_avx512(hasher, first, count, words);
+    else
+        nonce_words_flight(hasher, first, count, words);
+}
+
 void reserve_nonce_scan_memory() {
-    if (nonce_scan_fn == scan_nonces_flight && nonce_flight_support == 1)
-        reserve_flight_memory_avx2();
+    if (nonce_scan_fn == scan_nonces_flight && nonce_flight_support == 1) flight_reserve_avx2();
+    if (nonce_scan_fn == scan_nonces_flight_avx512 && nonce_flight_avx512_support == 1)
+        flight_reserve_avx512();
 }
 
 uint32_t scan_nonces_finalize(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
@@ -59,5 +72,12 @@ uint32_t scan_nonces_finalize(CZantuHashV2& hasher, uint32_t nonce_base, uint64_
 uint32_t scan_nonces_flight(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
                             uint64_t target, const NonceScanSink& sink) {
     if (!flight_usable(hasher)) return scan_nonces_lanes(hasher, nonce_base, count, target, sink);
-    return scan_nonces_flight_avx2(hasher, nonce_base, count, target, sink);
+    return flight_scan_avx2(hasher, nonce_base, count, target, sink);
+}
+
+uint32_t scan_nonces_flight_avx512(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                                   uint64_t target, const NonceScanSink& sink) {
+    if (!flight_avx512_usable(hasher))
+        return scan_nonces_flight(hasher, nonce_base, count, target, sink);
+    return flight_scan_avx512(hasher, nonce_base, count, target, sink);
 }

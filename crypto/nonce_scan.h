@@ -43,29 +43,37 @@ uint32_t scan_nonces_lanes(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t c
 
 // scan_nonces_flight keeps a group of nonces in flight, advanced together and grouped by
 // their next case; needs what nonce_flight_decision checks. Falls back to scan_nonces_lanes
-// for a hasher that is not on variant C's fast form, or when its working memory cannot be had.
+// for a hasher that is not on variant C's fast form, or when its working memory (about 600 KB
+// per thread, kept for the thread's life) cannot be had.
 uint32_t scan_nonces_flight(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
                             uint64_t target, const NonceScanSink& sink);
 
-// scan_nonces_flight_avx2 is the form behind scan_nonces_flight, built with the instructions
-// it needs; call it only when scan_nonces_flight would. Falls back to scan_nonces_lanes when
-// its working memory (about 600 KB per thread, kept for the thread's life) cannot be had.
-uint32_t scan_nonces_flight_avx2(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
-                                 uint64_t target, const NonceScanSink& sink);
+// scan_nonces_flight_avx512 is scan_nonces_flight in its AVX-512 form; needs what
+// nonce_flight_avx512_decision checks, and falls back to scan_nonces_flight.
+uint32_t scan_nonces_flight_avx512(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                                   uint64_t target, const NonceScanSink& sink);
 
 // reserve_nonce_scan_memory makes the installed path's working memory for the calling thread
 // now, so that hashing allocates nothing later; a path that cannot have it falls back at scan
 // time.
 void reserve_nonce_scan_memory();
 
-// nonce_words_finalize, nonce_words_lanes and nonce_words_flight are the three paths' digest
-// words, with the same fallbacks as their scans.
+// nonce_words_finalize, nonce_words_lanes, nonce_words_flight and nonce_words_flight_avx512
+// are the paths' digest words, with the same fallbacks as their scans.
 void nonce_words_finalize(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words);
 void nonce_words_lanes(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words);
 void nonce_words_flight(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words);
+void nonce_words_flight_avx512(CZantuHashV2& hasher, uint32_t first, uint32_t count,
+                               uint64_t* words);
 
-// reserve_flight_memory_avx2 is reserve_nonce_scan_memory for the in-flight path.
-void reserve_flight_memory_avx2();
-
-// nonce_words_flight_avx2 is the form behind nonce_words_flight.
-void nonce_words_flight_avx2(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words);
+// The in-flight path's forms, each built with its instructions: call one only where the
+// guarded function above would (their probes have said yes). flight_reserve_* is
+// reserve_nonce_scan_memory for the form.
+uint32_t flight_scan_avx2(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                          uint64_t target, const NonceScanSink& sink);
+void flight_words_avx2(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words);
+void flight_reserve_avx2();
+uint32_t flight_scan_avx512(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
+                            uint64_t target, const NonceScanSink& sink);
+void flight_words_avx512(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words);
+void flight_reserve_avx512();

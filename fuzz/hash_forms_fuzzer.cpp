@@ -272,7 +272,9 @@ void fuzz_nonce_paths(ByteSource& src) {
         nonce_words_fn_t words;
         bool available;
     } paths[] = {{"two lanes", nonce_words_lanes, true},
-                 {"in flight", nonce_words_flight, probe_nonce_flight_support() == 1}};
+                 {"in flight", nonce_words_flight, probe_nonce_flight_support() == 1},
+                 {"in flight, AVX-512 form", nonce_words_flight_avx512,
+                  probe_nonce_flight_avx512_support() == 1}};
     for (const auto& path : paths) {
         if (!path.available) continue;
         path.words(hasher, first, count, got);

@@ -1,5 +1,5 @@
 // Test helper: runs the start-up probe and selection as the solver does, then prints the
-// answer and whether the installed forms give the known Haraka answers.
+// answer, the nonce path chosen and whether the installed forms give the known Haraka answers.
 #include <cstdio>
 #include <cstring>
 
@@ -29,6 +29,11 @@ int main() {
     haraka512_rc_fn(out, in, table);
     ok = ok && std::memcmp(out + 24, k512_tail, 8) == 0;
 
-    std::printf("fast_hash_support=%d\nknown_answers=%s\n", answer, ok ? "ok" : "FAILED");
+    const char* path = nonce_scan_fn == scan_nonces_flight_avx512 ? "flight-avx512"
+                       : nonce_scan_fn == scan_nonces_flight      ? "flight"
+                       : nonce_scan_fn == scan_nonces_lanes       ? "lanes"
+                                                                  : "finalize";
+    std::printf("fast_hash_support=%d\nnonce_path=%s\nknown_answers=%s\n", answer, path,
+                ok ? "ok" : "FAILED");
     return ok ? 0 : 1;
 }

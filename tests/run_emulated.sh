@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Runs a test helper on an emulated processor and checks the probe's answer.
-# Usage: run_emulated.sh CPU EXPECTED_ANSWER PROGRAM
+# Runs a test helper on an emulated processor and checks the probe's answer and nonce path.
+# Usage: run_emulated.sh CPU EXPECTED_ANSWER EXPECTED_PATH PROGRAM
 # Exit 77 (reported as skipped) when qemu-x86_64 is not installed.
 set -u
-cpu=$1 expect=$2 prog=$3
+cpu=$1 expect=$2 path=$3 prog=$4
 if ! command -v qemu-x86_64 >/dev/null 2>&1; then
   echo "qemu-x86_64 not installed: skipped"
   exit 77
@@ -13,5 +13,6 @@ status=$?
 echo "$out"
 [ $status -eq 0 ] || { echo "FAIL: exit status $status on $cpu"; exit 1; }
 grep -qx "fast_hash_support=$expect" <<<"$out" || { echo "FAIL: expected answer $expect on $cpu"; exit 1; }
+grep -qx "nonce_path=$path" <<<"$out" || { echo "FAIL: expected nonce path $path on $cpu"; exit 1; }
 grep -qx "known_answers=ok" <<<"$out" || { echo "FAIL: wrong hashes on $cpu"; exit 1; }
-echo "PASS: $cpu answered $expect with correct hashes"
+echo "PASS: $cpu answered $expect, nonce path $path, with correct hashes"

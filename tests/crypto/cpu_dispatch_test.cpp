@@ -53,6 +53,7 @@ class ProbeTest : public ::testing::Test {
     void SetUp() override {
         saved_support_ = fast_hash_support;
         saved_flight_ = nonce_flight_support;
+        saved_flight512_ = nonce_flight_avx512_support;
         saved_cpuid_ = cpuid_fn;
         saved_xgetbv_ = xgetbv_fn;
         saved_fns_[0] = reinterpret_cast<void*>(haraka256_fn);
@@ -63,6 +64,7 @@ class ProbeTest : public ::testing::Test {
     void TearDown() override {
         fast_hash_support = saved_support_;
         nonce_flight_support = saved_flight_;
+        nonce_flight_avx512_support = saved_flight512_;
         cpuid_fn = saved_cpuid_;
         xgetbv_fn = saved_xgetbv_;
         haraka256_fn = reinterpret_cast<haraka256_fn_t>(saved_fns_[0]);
@@ -78,6 +80,7 @@ class ProbeTest : public ::testing::Test {
         xgetbv_fn = fake_xgetbv;
         fast_hash_support = 0x80;
         nonce_flight_support = 0x80;
+        nonce_flight_avx512_support = 0x80;
     }
     int32_t probe_on(FakeCpu& cpu) {
         on(cpu);
@@ -87,6 +90,7 @@ class ProbeTest : public ::testing::Test {
   private:
     int32_t saved_support_;
     int32_t saved_flight_;
+    int32_t saved_flight512_;
     cpuid_fn_t saved_cpuid_;
     xgetbv_fn_t saved_xgetbv_;
     void* saved_fns_[4];
@@ -125,6 +129,7 @@ TEST_F(ProbeTest, DecisionTable) {
 TEST_F(ProbeTest, InFlightPathDecisionTable) {
     constexpr uint32_t kEcx = 0x12000002 | (1u << 23) | (1u << 27); // fast forms, POPCNT, OSXSAVE
     constexpr uint32_t kEbx = 0x128;                                // BMI1, AVX2, BMI2
+    constexpr uint32_t kAvx512 = 0xc0030000;                        // AVX-512 F DQ BW VL
     constexpr uint32_t kEcx7 = 0x600;                               // VAES, VPCLMULQDQ
     constexpr uint64_t kXcr0 = 0x6;
     const struct {
@@ -134,7 +139,25 @@ TEST_F(ProbeTest, InFlightPathDecisionTable) {
         nonce_scan_fn_t path;
     } cases[] = {
         {"everything", {0xd, kEcx, kEbx, kEcx7, kXcr0}, 1, scan_nonces_flight},
-        {"and more", {0x20, 0xfffa3203 | kEcx, ~0u, ~0u, ~0ull}, 1, scan_nonces_flight},
+        {"and more", {0x20, 0xfffa3203 | kEcx, ~0u, ~0u, ~0ull}, 1, scan_nonces_flight_avx512},
+        {"AVX-512 too", {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xe7}, 1, scan_nonces_flight_avx512},
+        {"AVX-512 without VL",
+         {0xd, kEcx, (kEbx | kAvx512) & ~(1u << 31), kEcx7, 0xe7},
+         1,
+         scan_nonces_flight},
+        {"AVX-512 without BW",
+         {0xd, kEcx, (kEbx | kAvx512) & ~(1u << 30), kEcx7, 0xe7},
+         1,
+         scan_nonces_flight},
+        {"AVX-512, system keeps no mask registers",
+         {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xc7},
+         1,
+         scan_nonces_flight},
+        {"AVX-512, system keeps no upper registers",
+         {0xd, kEcx, kEbx | kAvx512, kEcx7, 0x27},
+         1,
+         scan_nonces_flight},
+        {"AVX-512 without VAES", {0xd, kEcx, kEbx | kAvx512, 1u << 10, 0xe7}, 0, scan_nonces_lanes},
         {"no leaf 7", {6, kEcx, kEbx, kEcx7, kXcr0}, 0, scan_nonces_lanes},
         {"no AVX: portable forms",
          {0xd, kEcx & ~(1u << 28), kEbx, kEcx7, kXcr0},

@@ -53,6 +53,8 @@ int32_t lanes_available() {
 const NoncePath kPaths[] = {
     {"two lanes", nonce_words_lanes, scan_nonces_lanes, lanes_available, 0},
     {"in flight", nonce_words_flight, scan_nonces_flight, probe_nonce_flight_support, 64},
+    {"in flight, AVX-512 form", nonce_words_flight_avx512, scan_nonces_flight_avx512,
+     probe_nonce_flight_avx512_support, 64},
 };
 
 class NonceLanesTest : public ::testing::Test {

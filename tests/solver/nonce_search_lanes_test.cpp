@@ -19,10 +19,10 @@ struct BatchRun {
 
 // One batch on the portable forms (which take the Finalize loop) or the fast forms with the
 // two-lane or the in-flight path.
-BatchRun search(JobSlot slot, uint64_t count, int32_t fast, int32_t flight) {
+BatchRun search(JobSlot slot, uint64_t count, int32_t fast, int32_t flight, int32_t flight512) {
     fast_hash_support = fast;
     install_haraka_forms(fast);
-    install_nonce_path(fast, flight);
+    install_nonce_path(fast, flight, flight512);
     BatchRun r{};
     testing::internal::CaptureStdout();
     r.hashed = search_nonces(count, slot, r.candidates);
@@ -51,14 +51,17 @@ TEST(NonceSearchLanes, SameSolutionLinesOnEveryPath) {
         prepare_nonce_area(slot);
         slot.nonce_base = row.nonce_base;
         line_ready.store(row.line_waiting ? 1 : 0);
-        const BatchRun single = search(slot, row.count, 0, 0);
+        const BatchRun single = search(slot, row.count, 0, 0, 0);
         EXPECT_EQ(single.hashed, row.line_waiting ? 1u : row.count);
         EXPECT_GT(single.candidates, 0u);
-        for (int32_t flight = 0; flight <= probe_nonce_flight_support(); ++flight) {
-            const BatchRun fast = search(slot, row.count, 1, flight);
-            EXPECT_EQ(fast.hashed, single.hashed) << "in flight: " << flight;
-            EXPECT_EQ(fast.candidates, single.candidates) << "in flight: " << flight;
-            EXPECT_EQ(fast.out, single.out) << "in flight: " << flight;
+        // Two lanes, in flight, in flight's AVX-512 form: as far as the processor goes.
+        const int32_t paths =
+            1 + probe_nonce_flight_support() + probe_nonce_flight_avx512_support();
+        for (int32_t path = 0; path < paths; ++path) {
+            const BatchRun fast = search(slot, row.count, 1, path >= 1, path >= 2);
+            EXPECT_EQ(fast.hashed, single.hashed) << "path " << path;
+            EXPECT_EQ(fast.candidates, single.candidates) << "path " << path;
+            EXPECT_EQ(fast.out, single.out) << "path " << path;
         }
     }
     line_ready.store(0);
