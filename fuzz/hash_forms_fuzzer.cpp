@@ -146,8 +146,21 @@ uint64_t splitmix64(uint64_t& state) {
     return z ^ (z >> 31);
 }
 
-// fill_key spreads a seed over the whole key, sets the start entry (whose low half is the
-// first selector) from the input, then applies the input's entry patches.
+// steer_key sets the start entry (whose low half is the first selector) from the input, then
+// applies the input's entry patches; indexed entries also to |backup| when there is one.
+void steer_key(ByteSource& src, uint8_t* key, uint8_t* backup) {
+    src.take(key + 16 * kStartEntry, 16);
+    while (src.left() >= 2 + 16) {
+        uint8_t where[2];
+        src.take(where, 2);
+        const size_t entry = (where[0] | size_t{where[1]} << 8) % kKeyEntries;
+        src.take(key + 16 * entry, 16);
+        if (backup && entry < kIndexedEntries)
+            std::memcpy(backup + 16 * entry, key + 16 * entry, 16);
+    }
+}
+
+// fill_key spreads a seed over the whole key, then steers it.
 void fill_key(ByteSource& src, uint8_t* key) {
     uint64_t state = 0;
     uint8_t seed[8];
@@ -157,13 +170,7 @@ void fill_key(ByteSource& src, uint8_t* key) {
         const uint64_t v = splitmix64(state);
         std::memcpy(key + i, &v, 8);
     }
-    src.take(key + 16 * kStartEntry, 16);
-    while (src.left() >= 2 + 16) {
-        uint8_t where[2];
-        src.take(where, 2);
-        const size_t entry = (where[0] | size_t{where[1]} << 8) % kKeyEntries;
-        src.take(key + 16 * entry, 16);
-    }
+    steer_key(src, key, nullptr);
 }
 
 void check_touches(const char* what, __m128i** fast, __m128i** portable, const uint8_t* fast_key,
@@ -253,15 +260,7 @@ void fuzz_nonce_paths(ByteSource& src) {
     hasher.Write(input, len);
     PrepareKey(hasher.current);
     uint8_t* key = ThreadKeyBuffer();
-    src.take(key + 16 * kStartEntry, 16);
-    while (src.left() >= 2 + 16) {
-        uint8_t where[2];
-        src.take(where, 2);
-        const size_t entry = (where[0] | size_t{where[1]} << 8) % kKeyEntries;
-        src.take(key + 16 * entry, 16);
-        if (entry < kIndexedEntries)
-            std::memcpy(key + kKeyBytes + 16 * entry, key + 16 * entry, 16);
-    }
+    steer_key(src, key, key + kKeyBytes);
     // The key and its backup; the touch list behind them is scratch.
     std::vector<uint8_t> key_before(key, key + kKeyBytes + 16 * kIndexedEntries);
 
