@@ -74,24 +74,6 @@ void prepare(CZantuHashV2& h, const std::vector<uint8_t>& in) {
     PrepareKey(h.current);
 }
 
-// The single-nonce loop of the nonce search: patch the nonce, Finalize, test.
-uint32_t run_finalize(CZantuHashV2& h, uint64_t count, Outcome& out) {
-    alignas(32) uint8_t digest[32];
-    uint32_t j = 0;
-    for (;;) {
-        const uint32_t nonce = j;
-        h.current[44] = static_cast<uint8_t>(nonce);
-        h.current[45] = static_cast<uint8_t>(nonce >> 8);
-        h.current[46] = static_cast<uint8_t>(nonce >> 16);
-        h.Finalize(digest);
-        uint64_t word;
-        std::memcpy(&word, digest + 24, 8);
-        if (word < kTarget) ++out.candidates, out.nonce_sum += nonce;
-        ++j;
-        if (stop_flag.load() || j == count) return j;
-    }
-}
-
 template <int Lanes> NonceLanes<Lanes>& lanes_of() {
     static NonceLanes<Lanes> lanes; // too large for a comfortable stack frame
     return lanes;
@@ -164,7 +146,7 @@ int main(int argc, char** argv) {
         paths.push_back({"Finalize, fast forms (reference)",
                          1,
                          begin_nothing,
-                         run_finalize,
+                         run_scan<scan_nonces_finalize>,
                          nonces,
                          {},
                          {},
@@ -195,8 +177,14 @@ int main(int argc, char** argv) {
         std::printf("processor lacks the fast forms: portable path only\n");
     }
     if (portable || real != 1)
-        paths.push_back(
-            {"Finalize, portable forms", 0, begin_nothing, run_finalize, nonces / 8, {}, {}, {}});
+        paths.push_back({"Finalize, portable forms",
+                         0,
+                         begin_nothing,
+                         run_scan<scan_nonces_finalize>,
+                         nonces / 8,
+                         {},
+                         {},
+                         {}});
 
     const std::vector<uint8_t> input = hash_input(1);
     const Calibration before = calibrate();

@@ -7,6 +7,10 @@
 
 #include "crypto/keyed_mix_impl.h"
 
+// kStartEntry: the key entry that holds the accumulator's start value; the 512 entries before
+// it are the indexed ones.
+constexpr int kStartEntry = 513;
+
 // FastOps are the block primitives of the fast forms, for keyed_mix_rounds.
 struct FastOps {
     using block = __m128i;
@@ -26,8 +30,7 @@ struct FastOps {
         return _mm_xor_si128(acc, _mm_cvtsi32_si128(static_cast<int>(v)));
     }
 
-    // The key layout is fixed here: 512 indexed entries, the start value at entry 513.
-    static KEYED_MIX_INLINE __m128i* start(__m128i* key, uint64_t) { return key + 513; }
+    static KEYED_MIX_INLINE __m128i* start(__m128i* key, uint64_t) { return key + kStartEntry; }
     static KEYED_MIX_INLINE __m128i* entry_r(__m128i* key, uint64_t sel, uint64_t) {
         return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) + ((sel >> 1) & 0x1FF0));
     }

@@ -44,15 +44,4 @@ struct Avx2 {
 
 } // namespace
 
-void flight_reserve_avx2() {
-    flight_for_thread();
-}
-
-uint32_t flight_scan_avx2(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,
-                          uint64_t target, const NonceScanSink& sink) {
-    return flight_scan<Avx2>(hasher, nonce_base, count, target, sink);
-}
-
-void flight_words_avx2(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words) {
-    flight_words<Avx2>(hasher, first, count, words);
-}
+FLIGHT_FORM_ENTRY_POINTS(avx2, Avx2)

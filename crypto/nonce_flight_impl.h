@@ -18,6 +18,7 @@
 //   kept(lanes, h, v)         v with only its lanes of pair h (lanes 2h, 2h + 1) kept
 //   xor_kept(sum, lanes, h, v) sum ^ kept(lanes, h, v)
 //   mix(a, b)                 the Haraka-512 word interleave of (s0, s1) in a, (s2, s3) in b
+// and then defines its entry points with FLIGHT_FORM_ENTRY_POINTS.
 #pragma once
 
 #include <cstdlib>
@@ -26,6 +27,7 @@
 
 #include "crypto/keyed_mix_fast_ops.h"
 #include "crypto/nonce_block.h"
+#include "crypto/nonce_lanes.h"
 #include "crypto/nonce_scan.h"
 #include "crypto/zantu_hash.h"
 
@@ -33,11 +35,10 @@ namespace {
 
 #define FLIGHT_INLINE inline __attribute__((always_inline))
 
-constexpr int kGroup = 64;                // nonces in flight
-constexpr int kMaskWords = kGroup / 64;   // 64-bit case masks per case
-constexpr size_t kKeyBytes = 8832;        // one key copy: 138 cache lines
-constexpr size_t kStartOffset = 16 * 513; // the accumulator's start entry
-constexpr uint8_t kNoCase = 0xff;         // a slot left empty by a short group
+constexpr int kGroup = 64; // nonces in flight: one bit each in a 64-bit case mask
+constexpr size_t kKeyBytes = 16 * kKeyEntries;    // one key copy: 138 cache lines
+constexpr size_t kStartOffset = 16 * kStartEntry; // the accumulator's start entry
+constexpr uint8_t kNoCase = 0xff;                 // a slot left empty by a short group
 
 // The nonces in flight, field by field, so that one step's items share few cache lines: the
 // whole group's accumulators, selectors and working blocks stay in the first-level cache
@@ -260,16 +261,12 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
     f.case_of[j] = static_cast<uint8_t>(_mm_cvtsi128_si64(acc) & 0x1c);
 }
 
-// run_case runs iteration i of case C on every nonce in |masks|.
-template <class Isa, int C>
-FLIGHT_INLINE void run_case(Flight& f, const uint64_t (&masks)[kMaskWords], int i) {
-    for (int w = 0; w < kMaskWords; ++w) {
-        uint64_t mask = masks[w];
-        while (mask) {
-            const unsigned j = 64 * w + static_cast<unsigned>(_tzcnt_u64(mask));
-            mask = _blsr_u64(mask);
-            step<Isa, C>(f, j, i);
-        }
+// run_case runs iteration i of case C on every nonce whose bit is set in |mask|.
+template <class Isa, int C> FLIGHT_INLINE void run_case(Flight& f, uint64_t mask, int i) {
+    while (mask) {
+        const unsigned j = static_cast<unsigned>(_tzcnt_u64(mask));
+        mask = _blsr_u64(mask);
+        step<Isa, C>(f, j, i);
     }
 }
 
@@ -340,15 +337,11 @@ template <class Isa> void run_group(Flight& f, uint32_t first, int count) {
         f.case_of[j] = kNoCase;
 
     for (int i = 0; i < 32; ++i) {
-        uint64_t masks[8][kMaskWords];
-        for (int w = 0; w < kMaskWords; ++w) {
-            const __m256i lo =
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(f.case_of + 64 * w));
-            const __m256i hi =
-                _mm256_load_si256(reinterpret_cast<const __m256i*>(f.case_of + 64 * w + 32));
-            for (int c = 0; c < 8; ++c)
-                masks[c][w] = Isa::case_mask(lo, hi, _mm256_set1_epi8(static_cast<char>(4 * c)));
-        }
+        const __m256i lo = _mm256_load_si256(reinterpret_cast<const __m256i*>(f.case_of));
+        const __m256i hi = _mm256_load_si256(reinterpret_cast<const __m256i*>(f.case_of + 32));
+        uint64_t masks[8];
+        for (int c = 0; c < 8; ++c)
+            masks[c] = Isa::case_mask(lo, hi, _mm256_set1_epi8(static_cast<char>(4 * c)));
         run_case<Isa, 0x00>(f, masks[0], i);
         run_case<Isa, 0x04>(f, masks[1], i);
         run_case<Isa, 0x08>(f, masks[2], i);
@@ -429,3 +422,18 @@ void flight_words(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t
 }
 
 } // namespace
+
+// FLIGHT_FORM_ENTRY_POINTS defines flight_reserve_<form>, flight_scan_<form> and
+// flight_words_<form>, as declared in crypto/nonce_scan.h, over the form's Isa struct.
+#define FLIGHT_FORM_ENTRY_POINTS(form, Isa)                                                        \
+    void flight_reserve_##form() {                                                                 \
+        flight_for_thread();                                                                       \
+    }                                                                                              \
+    uint32_t flight_scan_##form(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,         \
+                                uint64_t target, const NonceScanSink& sink) {                      \
+        return flight_scan<Isa>(hasher, nonce_base, count, target, sink);                          \
+    }                                                                                              \
+    void flight_words_##form(CZantuHashV2& hasher, uint32_t first, uint32_t count,                 \
+                             uint64_t* words) {                                                    \
+        flight_words<Isa>(hasher, first, count, words);                                            \
+    }

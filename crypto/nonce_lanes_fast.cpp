@@ -22,8 +22,6 @@ namespace {
 
 #define LANE_INLINE inline __attribute__((always_inline))
 
-constexpr int kStartEntry = 513;
-
 LANE_INLINE __m128i cl(__m128i x) {
     return _mm_clmulepi64_si128(x, x, 0x10);
 }

@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "crypto/nonce_lanes.h"
 #include "crypto/zantu_hash.h"
 
 namespace {
@@ -21,9 +22,7 @@ uint64_t finalize_word(CZantuHashV2& hasher, uint32_t nonce) {
 
 // Checked in code built for every processor, before any wide instruction runs.
 bool flight_usable(const CZantuHashV2& hasher) {
-    return nonce_flight_support == 1 && fast_hash_support == 1 &&
-           haraka512_rc_fn == haraka512_hash_rc_aesni && hasher.mixFinal == keyed_mix64_c_fast &&
-           hasher.keyIndexMask == 8191 && hasher.keySize == 8832;
+    return nonce_flight_support == 1 && NonceLanes<kSearchLanes>::Usable(hasher);
 }
 
 bool flight_avx512_usable(const CZantuHashV2& hasher) {
