@@ -37,7 +37,7 @@ int32_t nonce_flight_avx512_support = kNotProbed;
 haraka256_fn_t haraka256_fn = nullptr;
 haraka512_fn_t haraka512_fn = nullptr;
 haraka512_rc_fn_t haraka512_rc_fn = nullptr;
-nonce_scan_fn_t nonce_scan_fn = scan_nonces_finalize;
+const NoncePath* nonce_path = &kFinalizePath;
 cpuid_fn_t cpuid_fn = cpuid_native;
 xgetbv_fn_t xgetbv_fn = xgetbv_native;
 
@@ -114,25 +114,62 @@ int32_t probe_nonce_flight_avx512_support() {
     return nonce_flight_avx512_support;
 }
 
+namespace {
+
+void load_portable_constants() {
+    std::memcpy(haraka_rc_soft, HARAKA_RC, sizeof haraka_rc_soft);
+}
+
+} // namespace
+
+const HashForms kPortableForms = {
+    "portable",
+    load_portable_constants,
+    haraka256_hash_portable,
+    haraka512_hash_portable,
+    haraka512_hash_rc_portable,
+    {keyed_mix64_a_portable, keyed_mix64_b_portable, keyed_mix64_c_portable},
+    {keyed_mix128_a_portable, keyed_mix128_b_portable, keyed_mix128_c_portable},
+};
+
+const HashForms kFastForms = {
+    "fast",
+    load_haraka_constants,
+    haraka256_hash_aesni,
+    haraka512_hash_aesni,
+    haraka512_hash_rc_aesni,
+    {keyed_mix64_a_fast, keyed_mix64_b_fast, keyed_mix64_c_fast},
+    {keyed_mix128_a_fast, keyed_mix128_b_fast, keyed_mix128_c_fast},
+};
+
+const HashForms* portable_forms = &kPortableForms;
+const HashForms* fast_forms = &kFastForms;
+
+const HashForms& hash_forms(int32_t fast) {
+    return fast == 1 ? *fast_forms : *portable_forms;
+}
+
 void install_haraka_forms(int32_t fast) {
-    if (fast == 1) {
-        load_haraka_constants();
-        haraka512_fn = haraka512_hash_aesni;
-        haraka512_rc_fn = haraka512_hash_rc_aesni;
-        haraka256_fn = haraka256_hash_aesni;
-    } else {
-        std::memcpy(haraka_rc_soft, HARAKA_RC, sizeof haraka_rc_soft);
-        haraka512_fn = haraka512_hash_portable;
-        haraka512_rc_fn = haraka512_hash_rc_portable;
-        haraka256_fn = haraka256_hash_portable;
-    }
+    const HashForms& forms = hash_forms(fast);
+    forms.prepare();
+    haraka512_fn = forms.haraka512;
+    haraka512_rc_fn = forms.haraka512_rc;
+    haraka256_fn = forms.haraka256;
 }
 
 void install_nonce_path(int32_t fast, int32_t flight, int32_t flight512) {
-    nonce_scan_fn = fast != 1        ? scan_nonces_finalize
-                    : flight != 1    ? scan_nonces_lanes
-                    : flight512 == 1 ? scan_nonces_flight_avx512
-                                     : scan_nonces_flight;
+    nonce_path = fast != 1        ? &kFinalizePath
+                 : flight != 1    ? &kLanesPath
+                 : flight512 == 1 ? &kFlightAvx512Path
+                                  : &kFlightPath;
+}
+
+void fall_back_to_portable_forms() {
+    fast_hash_support = 0;
+    nonce_flight_support = 0;
+    nonce_flight_avx512_support = 0;
+    install_haraka_forms(0);
+    install_nonce_path(0, 0);
 }
 
 void select_haraka_implementations() {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "crypto/keyed_mix.h"
 #include "crypto/nonce_scan.h"
 
 using haraka256_fn_t = void (*)(uint8_t* out, const uint8_t* in);
@@ -23,9 +24,33 @@ extern haraka256_fn_t haraka256_fn;
 extern haraka512_fn_t haraka512_fn;
 extern haraka512_rc_fn_t haraka512_rc_fn;
 
-// nonce_scan_fn: the nonce path of the search; the Finalize loop, which every processor runs,
+// nonce_path: the nonce path of the search; the Finalize loop, which every processor runs,
 // until the selection upgrades it.
-extern nonce_scan_fn_t nonce_scan_fn;
+extern const NoncePath* nonce_path;
+
+// HashForms: one form of every hash operation; the selection installs one set whole.
+// |prepare| readies the working constant table that the set's Haraka operations read.
+struct HashForms {
+    const char* name;
+    void (*prepare)();
+    haraka256_fn_t haraka256;
+    haraka512_fn_t haraka512;
+    haraka512_rc_fn_t haraka512_rc;
+    keyed_mix64_fn mix64[3]; // variants A, B, C
+    keyed_mix128_fn mix128[3];
+};
+
+// kPortableForms, kFastForms: the plain integer forms and the AES-NI/PCLMULQDQ forms.
+extern const HashForms kPortableForms;
+extern const HashForms kFastForms;
+
+// portable_forms, fast_forms: the sets that the probe's answers 0 and 1 select. Replaceable
+// so that tests can stand in for forms that compute wrong.
+extern const HashForms* portable_forms;
+extern const HashForms* fast_forms;
+
+// hash_forms returns the set for the probe answer |fast| (1: fast, else portable).
+const HashForms& hash_forms(int32_t fast);
 
 // fast_hash_decision returns 1 when CPUID reports a basic leaf 1 whose ECX has
 // PCLMULQDQ, AES and AVX (mask 0x12000002), else 0.
@@ -64,8 +89,13 @@ int32_t probe_nonce_flight_avx512_support();
 // together with their working constant table, and the best nonce path for them.
 void select_haraka_implementations();
 
-// install_haraka_forms installs the fast forms when |fast| is 1, else the portable ones.
+// install_haraka_forms installs the Haraka operations of hash_forms(|fast|).
 void install_haraka_forms(int32_t fast);
+
+// fall_back_to_portable_forms makes the process run as if the probes had found no fast
+// instructions: answers 0, the portable Haraka forms and the Finalize path. A hasher already
+// built keeps its mixing until its SelectMixing runs again.
+void fall_back_to_portable_forms();
 
 // install_nonce_path installs the in-flight path when |fast| and |flight| are 1 (its AVX-512
 // form when |flight512| is 1 as well), the two-lane path when only |fast| is, else the

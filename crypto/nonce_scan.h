@@ -7,11 +7,12 @@
 class CZantuHashV2;
 
 // NonceScanSink: where a path reports each candidate nonce (in nonce order) and asks whether
-// to stop.
+// to stop; a checked scan tells |rejected| (when set) of candidates its re-check refused.
 struct NonceScanSink {
     void (*candidate)(void* context, uint32_t nonce);
     bool (*stop)(void* context);
     void* context;
+    void (*rejected)(void* context, uint32_t nonce);
 };
 
 // All paths share one contract. |hasher| has absorbed the input (its pending bytes hold the
@@ -31,6 +32,37 @@ using nonce_scan_fn_t = uint32_t (*)(CZantuHashV2& hasher, uint32_t nonce_base, 
 // gets digest bytes 24..31 (little-endian) of nonce first + j, for j < count.
 using nonce_words_fn_t = void (*)(CZantuHashV2& hasher, uint32_t first, uint32_t count,
                                   uint64_t* words);
+
+// NoncePath: one nonce path, its digest-words twin and its name in reports.
+struct NoncePath {
+    const char* name;
+    nonce_scan_fn_t scan;
+    nonce_words_fn_t words;
+};
+
+// kFinalizePath, kLanesPath, kFlightPath, kFlightAvx512Path: the paths below.
+extern const NoncePath kFinalizePath;
+extern const NoncePath kLanesPath;
+extern const NoncePath kFlightPath;
+extern const NoncePath kFlightAvx512Path;
+
+// CandidateChecks: how many candidates a checked scan's re-check confirmed and refused.
+struct CandidateChecks {
+    uint64_t confirmed;
+    uint64_t rejected;
+};
+
+// scan_nonces_checked is |path|'s scan with every candidate hashed again through Finalize
+// before it reaches sink.candidate; a candidate Finalize puts at or above |target| goes to
+// sink.rejected instead. The Finalize path itself is not checked again. Finalize here runs on
+// the installed Haraka forms and |hasher|'s mixing, which no multi-nonce path uses.
+uint32_t scan_nonces_checked(const NoncePath& path, CZantuHashV2& hasher, uint32_t nonce_base,
+                             uint64_t count, uint64_t target, const NonceScanSink& sink,
+                             CandidateChecks& checks);
+
+// nonce_digest_word returns digest bytes 24..31 (little-endian) of |nonce| through Finalize,
+// under the preconditions of the paths; it rewrites the hasher's block from byte 44 on.
+uint64_t nonce_digest_word(CZantuHashV2& hasher, uint32_t nonce);
 
 // scan_nonces_finalize runs Finalize nonce by nonce: every form, every variant.
 uint32_t scan_nonces_finalize(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,

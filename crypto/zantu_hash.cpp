@@ -12,26 +12,11 @@ namespace {
 constexpr int64_t kKeySize = 8832;
 constexpr int64_t kKeyIndexMask = 8191;
 
-struct MixPair {
-    keyed_mix64_fn final_fn;
-    keyed_mix128_fn core_fn;
-};
-
-// Rows: variant A, B, C; columns: portable, fast.
-const MixPair kMixTable[3][2] = {
-    {{keyed_mix64_a_portable, keyed_mix128_a_portable}, {keyed_mix64_a_fast, keyed_mix128_a_fast}},
-    {{keyed_mix64_b_portable, keyed_mix128_b_portable}, {keyed_mix64_b_fast, keyed_mix128_b_fast}},
-    {{keyed_mix64_c_portable, keyed_mix128_c_portable}, {keyed_mix64_c_fast, keyed_mix128_c_fast}},
-};
-
 } // namespace
 
 CZantuHashV2::CZantuHashV2(int version) {
     keySize = kKeySize;
-    const int32_t fast = probe_fast_hash_support() == 1 ? 1 : 0;
-    const int variant = version <= 2 ? 0 : version == 3 ? 1 : 2;
-    mixFinal = kMixTable[variant][fast].final_fn;
-    mixCore = kMixTable[variant][fast].core_fn;
+    SelectMixing(version);
     if (AcquireKeyBuffer(keySize)) {
         keyIndexMask = kKeyIndexMask;
     } else {
@@ -44,6 +29,13 @@ CZantuHashV2::CZantuHashV2(int version) {
         std::fflush(stdout);
         assert(false);
     }
+}
+
+void CZantuHashV2::SelectMixing(int version) {
+    const HashForms& forms = hash_forms(probe_fast_hash_support());
+    const int variant = version <= 2 ? 0 : version == 3 ? 1 : 2;
+    mixFinal = forms.mix64[variant];
+    mixCore = forms.mix128[variant];
 }
 
 void CZantuHashV2::Reset() {

@@ -27,6 +27,10 @@ class CZantuHashV2 {
     // form, and acquires the thread's key buffer; aborts when it cannot be had.
     explicit CZantuHashV2(int version);
 
+    // SelectMixing sets the mixing pair of |version|'s variant in the form of the probe's
+    // answer, as the constructor does.
+    void SelectMixing(int version);
+
     // Reset starts a new input: empty chaining value, nothing pending.
     void Reset();
 

@@ -1,5 +1,6 @@
 #include "solver/nonce_search.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "crypto/zantu_hash.h"
@@ -82,11 +83,21 @@ void report_candidate(void* context, uint32_t nonce) {
     print_solution_line(*report.slot, report.input);
 }
 
+// The solution line is withheld: the pool would refuse the share and may hold it against
+// the worker.
+void report_rejected(void* context, uint32_t nonce) {
+    const CandidateReport& report = *static_cast<CandidateReport*>(context);
+    std::fprintf(stderr, "candidate failed its re-check, not sent: pool %d job %s nonce %u\n",
+                 solution_pool_id(*report.slot), report.slot->job_id, nonce & 0xFFFFFF);
+}
+
 bool line_arrived(void*) {
     return line_ready.load() != 0;
 }
 
 } // namespace
+
+CandidateChecks candidate_checks = {0, 0};
 
 uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates) {
     alignas(32) uint8_t input[hash_input_len];
@@ -99,7 +110,7 @@ uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates) {
     if (count == 0) return 0;
 
     CandidateReport report{&slot, input, &candidates};
-    const NonceScanSink sink{report_candidate, line_arrived, &report};
-    return nonce_scan_fn(hasher, static_cast<uint32_t>(slot.nonce_base), count,
-                         read_le64(slot.target + 24), sink);
+    const NonceScanSink sink{report_candidate, line_arrived, &report, report_rejected};
+    return scan_nonces_checked(*nonce_path, hasher, static_cast<uint32_t>(slot.nonce_base),
+                               count, read_le64(slot.target + 24), sink, candidate_checks);
 }

@@ -4,7 +4,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "crypto/nonce_scan.h"
+
 struct JobSlot;
+
+// candidate_checks: candidates of a multi-nonce path that Finalize confirmed (and that were
+// written) and refused (not written, reported on standard error), since start.
+extern CandidateChecks candidate_checks;
 
 // hash_input_len: header, the length prefix fd 40 05 and the solution.
 constexpr size_t hash_input_len = 1487;
@@ -16,7 +22,8 @@ void build_hash_input(const JobSlot& slot, uint8_t* input);
 // upper nonce levels into the slot's header and solution, renewing a header commitment.
 void prepare_nonce_area(JobSlot& slot);
 
-// search_nonces hashes nonces nonce_base + j for j from 0 through active_hasher, writes a
-// solution line and bumps |candidates| per candidate, and returns how many it hashed: all
-// |count|, or fewer when line_ready is found set after a nonce.
+// search_nonces hashes nonces nonce_base + j for j from 0 through active_hasher on the
+// installed nonce path, writes a solution line and bumps |candidates| per candidate that
+// Finalize confirms, and returns how many it hashed: all |count|, or fewer when line_ready is
+// found set after a nonce.
 uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates);

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "crypto/cpu_dispatch.h"
+#include "crypto/known_answer.h"
 #include "crypto/zantu_hash.h"
 #include "solver/job_slot.h"
 #include "solver/nonce_search.h"
@@ -132,9 +133,10 @@ void solver_loop(uint64_t batch_size) {
     clock::time_point period_start = clock::now();
     for (JobSlot& slot : job_slots)
         reset_job_slot(slot);
-    alignas(32) CZantuHashV2 hasher(4);
+    alignas(32) CZantuHashV2 hasher(kHashVersion);
     active_hasher = &hasher;
     select_haraka_implementations();
+    if (!self_test_passes(hasher)) batch_size = ::batch_size = batch_size_for(0);
     reserve_nonce_scan_memory();
     PendingRead input;
     arm_first_read(input);
@@ -200,8 +202,32 @@ void solver_loop(uint64_t batch_size) {
     }
 }
 
+uint64_t batch_size_for(int32_t fast) {
+    return fast == 1 ? 0x200000 : 0x80000;
+}
+
+bool self_test_passes(CZantuHashV2& hasher) {
+    const KnownAnswerFault fault = known_answer_fault(hasher);
+    if (fault == KnownAnswerFault::none) return true;
+    if (fast_hash_support != 1)
+        exit_with_error("self-test: the portable hash forms give wrong digests on this "
+                        "machine; no correct form is left\n");
+    if (fault == KnownAnswerFault::nonce_path)
+        std::fprintf(stderr,
+                     "self-test: the %s nonce path gives wrong digests on this processor; "
+                     "using the portable forms\n",
+                     nonce_path->name);
+    else
+        std::fprintf(stderr, "self-test: the fast hash forms give wrong digests on this "
+                             "processor; using the portable forms\n");
+    fall_back_to_portable_forms();
+    hasher.SelectMixing(kHashVersion);
+    self_test_passes(hasher); // the portable forms must pass on their own, or nothing runs
+    return false;
+}
+
 void start_solver() {
     load_haraka_constants();
-    batch_size = probe_fast_hash_support() == 1 ? 0x200000 : 0x80000;
+    batch_size = batch_size_for(probe_fast_hash_support());
     solver_loop(batch_size);
 }

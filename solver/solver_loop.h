@@ -8,6 +8,10 @@
 #include <string>
 
 struct JobSlot;
+class CZantuHashV2;
+
+// kHashVersion: the hasher version the solver runs (ZantuHash v2.2's mixing).
+constexpr int kHashVersion = 4;
 
 // line_ready: set by the reader once a line is published; a running batch stops on it.
 extern std::atomic<uint8_t> line_ready;
@@ -31,6 +35,17 @@ uint64_t start_batch(JobSlot& slot, uint64_t batch_size);
 
 // solver_loop finishes start-up (slots, hasher, reader, ready line) and runs until "quit".
 void solver_loop(uint64_t batch_size);
+
+// batch_size_for returns the batch size for the probe answer |fast|: larger on the fast
+// forms, so that a batch takes a similar time on either.
+uint64_t batch_size_for(int32_t fast);
+
+// self_test_passes runs the known-answer test on the installed forms and nonce path through
+// |hasher| (Reset it before use). On a failure of the fast forms or of the path it says so on
+// standard error, falls back to the portable forms (the probes' answers, the slots and
+// |hasher|'s mixing) and returns false; when the portable forms fail too it exits with
+// status 1, as no correct form is left.
+bool self_test_passes(CZantuHashV2& hasher);
 
 // start_solver loads the hash constants, probes the processor for the batch size and runs
 // the main loop until "quit".

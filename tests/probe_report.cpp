@@ -1,10 +1,13 @@
 // Test helper: runs the start-up probe and selection as the solver does, then prints the
-// answer, the nonce path chosen and whether the installed forms give the known Haraka answers.
+// answer, the nonce path chosen and whether the installed forms and path give the known Haraka
+// and digest answers.
 #include <cstdio>
 #include <cstring>
 
 #include "crypto/cpu_dispatch.h"
 #include "crypto/haraka.h"
+#include "crypto/known_answer.h"
+#include "crypto/zantu_hash.h"
 
 int main() {
     load_haraka_constants();
@@ -29,10 +32,14 @@ int main() {
     haraka512_rc_fn(out, in, table);
     ok = ok && std::memcmp(out + 24, k512_tail, 8) == 0;
 
-    const char* path = nonce_scan_fn == scan_nonces_flight_avx512 ? "flight-avx512"
-                       : nonce_scan_fn == scan_nonces_flight      ? "flight"
-                       : nonce_scan_fn == scan_nonces_lanes       ? "lanes"
-                                                                  : "finalize";
+    // The start-up self-test on the installed forms and path, as the solver runs it.
+    alignas(32) CZantuHashV2 hasher(4);
+    ok = ok && known_answer_fault(hasher) == KnownAnswerFault::none;
+
+    const char* path = nonce_path == &kFlightAvx512Path ? "flight-avx512"
+                       : nonce_path == &kFlightPath      ? "flight"
+                       : nonce_path == &kLanesPath       ? "lanes"
+                                                         : "finalize";
     std::printf("fast_hash_support=%d\nnonce_path=%s\nknown_answers=%s\n", answer, path,
                 ok ? "ok" : "FAILED");
     return ok ? 0 : 1;

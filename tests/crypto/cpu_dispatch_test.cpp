@@ -59,7 +59,7 @@ class ProbeTest : public ::testing::Test {
         saved_fns_[0] = reinterpret_cast<void*>(haraka256_fn);
         saved_fns_[1] = reinterpret_cast<void*>(haraka512_fn);
         saved_fns_[2] = reinterpret_cast<void*>(haraka512_rc_fn);
-        saved_fns_[3] = reinterpret_cast<void*>(nonce_scan_fn);
+        saved_path_ = nonce_path;
     }
     void TearDown() override {
         fast_hash_support = saved_support_;
@@ -70,7 +70,7 @@ class ProbeTest : public ::testing::Test {
         haraka256_fn = reinterpret_cast<haraka256_fn_t>(saved_fns_[0]);
         haraka512_fn = reinterpret_cast<haraka512_fn_t>(saved_fns_[1]);
         haraka512_rc_fn = reinterpret_cast<haraka512_rc_fn_t>(saved_fns_[2]);
-        nonce_scan_fn = reinterpret_cast<nonce_scan_fn_t>(saved_fns_[3]);
+        nonce_path = saved_path_;
         fake_cpu = nullptr;
     }
     // on stands in for |cpu| with nothing probed yet.
@@ -93,7 +93,8 @@ class ProbeTest : public ::testing::Test {
     int32_t saved_flight512_;
     cpuid_fn_t saved_cpuid_;
     xgetbv_fn_t saved_xgetbv_;
-    void* saved_fns_[4];
+    void* saved_fns_[3];
+    const NoncePath* saved_path_;
 };
 
 struct ProbeCase {
@@ -136,44 +137,44 @@ TEST_F(ProbeTest, InFlightPathDecisionTable) {
         const char* name;
         FakeCpu cpu;
         int32_t flight;
-        nonce_scan_fn_t path;
+        const NoncePath* path;
     } cases[] = {
-        {"everything", {0xd, kEcx, kEbx, kEcx7, kXcr0}, 1, scan_nonces_flight},
-        {"and more", {0x20, 0xfffa3203 | kEcx, ~0u, ~0u, ~0ull}, 1, scan_nonces_flight_avx512},
-        {"AVX-512 too", {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xe7}, 1, scan_nonces_flight_avx512},
+        {"everything", {0xd, kEcx, kEbx, kEcx7, kXcr0}, 1, &kFlightPath},
+        {"and more", {0x20, 0xfffa3203 | kEcx, ~0u, ~0u, ~0ull}, 1, &kFlightAvx512Path},
+        {"AVX-512 too", {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xe7}, 1, &kFlightAvx512Path},
         {"AVX-512 without VL",
          {0xd, kEcx, (kEbx | kAvx512) & ~(1u << 31), kEcx7, 0xe7},
          1,
-         scan_nonces_flight},
+         &kFlightPath},
         {"AVX-512 without BW",
          {0xd, kEcx, (kEbx | kAvx512) & ~(1u << 30), kEcx7, 0xe7},
          1,
-         scan_nonces_flight},
+         &kFlightPath},
         {"AVX-512, system keeps no mask registers",
          {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xc7},
          1,
-         scan_nonces_flight},
+         &kFlightPath},
         {"AVX-512, system keeps no upper registers",
          {0xd, kEcx, kEbx | kAvx512, kEcx7, 0x27},
          1,
-         scan_nonces_flight},
-        {"AVX-512 without VAES", {0xd, kEcx, kEbx | kAvx512, 1u << 10, 0xe7}, 0, scan_nonces_lanes},
-        {"no leaf 7", {6, kEcx, kEbx, kEcx7, kXcr0}, 0, scan_nonces_lanes},
+         &kFlightPath},
+        {"AVX-512 without VAES", {0xd, kEcx, kEbx | kAvx512, 1u << 10, 0xe7}, 0, &kLanesPath},
+        {"no leaf 7", {6, kEcx, kEbx, kEcx7, kXcr0}, 0, &kLanesPath},
         {"no AVX: portable forms",
          {0xd, kEcx & ~(1u << 28), kEbx, kEcx7, kXcr0},
          0,
-         scan_nonces_finalize},
-        {"no POPCNT", {0xd, kEcx & ~(1u << 23), kEbx, kEcx7, kXcr0}, 0, scan_nonces_lanes},
-        {"no BMI1", {0xd, kEcx, kEbx & ~(1u << 3), kEcx7, kXcr0}, 0, scan_nonces_lanes},
-        {"no AVX2", {0xd, kEcx, kEbx & ~(1u << 5), kEcx7, kXcr0}, 0, scan_nonces_lanes},
-        {"no BMI2", {0xd, kEcx, kEbx & ~(1u << 8), kEcx7, kXcr0}, 0, scan_nonces_lanes},
-        {"no VAES", {0xd, kEcx, kEbx, kEcx7 & ~(1u << 9), kXcr0}, 0, scan_nonces_lanes},
+         &kFinalizePath},
+        {"no POPCNT", {0xd, kEcx & ~(1u << 23), kEbx, kEcx7, kXcr0}, 0, &kLanesPath},
+        {"no BMI1", {0xd, kEcx, kEbx & ~(1u << 3), kEcx7, kXcr0}, 0, &kLanesPath},
+        {"no AVX2", {0xd, kEcx, kEbx & ~(1u << 5), kEcx7, kXcr0}, 0, &kLanesPath},
+        {"no BMI2", {0xd, kEcx, kEbx & ~(1u << 8), kEcx7, kXcr0}, 0, &kLanesPath},
+        {"no VAES", {0xd, kEcx, kEbx, kEcx7 & ~(1u << 9), kXcr0}, 0, &kLanesPath},
         {"VAES without VPCLMULQDQ, as qemu's models have it",
          {0xd, kEcx, kEbx, 1u << 9, kXcr0},
          0,
-         scan_nonces_lanes},
-        {"system keeps no 256-bit state", {0xd, kEcx, kEbx, kEcx7, 0x3}, 0, scan_nonces_lanes},
-        {"no OSXSAVE", {0xd, kEcx & ~(1u << 27), kEbx, kEcx7, kXcr0}, 0, scan_nonces_lanes},
+         &kLanesPath},
+        {"system keeps no 256-bit state", {0xd, kEcx, kEbx, kEcx7, 0x3}, 0, &kLanesPath},
+        {"no OSXSAVE", {0xd, kEcx & ~(1u << 27), kEbx, kEcx7, kXcr0}, 0, &kLanesPath},
     };
     for (const auto& c : cases) {
         FakeCpu cpu = c.cpu;
@@ -186,7 +187,7 @@ TEST_F(ProbeTest, InFlightPathDecisionTable) {
         EXPECT_EQ(cpu.calls, calls) << c.name;
         on(cpu);
         select_haraka_implementations();
-        EXPECT_EQ(nonce_scan_fn, c.path) << c.name;
+        EXPECT_EQ(nonce_path, c.path) << c.name;
     }
 }
 

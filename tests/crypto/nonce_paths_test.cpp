@@ -36,12 +36,10 @@ uint64_t reference_word(CZantuHashV2& h, uint32_t nonce) {
     return word_of(out);
 }
 
-// A multi-nonce path: its digest words, its batch loop, and how often that loop asks
+// A multi-nonce path, whether this processor has it, and how often its batch loop asks
 // whether to stop: after every nonce, or at the call and after every group of |group|.
-struct NoncePath {
-    const char* name;
-    nonce_words_fn_t words;
-    nonce_scan_fn_t scan;
+struct PathUnderTest {
+    const NoncePath& path;
     int32_t (*available)();
     uint32_t group;
 };
@@ -50,11 +48,10 @@ int32_t lanes_available() {
     return probe_fast_hash_support();
 }
 
-const NoncePath kPaths[] = {
-    {"two lanes", nonce_words_lanes, scan_nonces_lanes, lanes_available, 0},
-    {"in flight", nonce_words_flight, scan_nonces_flight, probe_nonce_flight_support, 64},
-    {"in flight, AVX-512 form", nonce_words_flight_avx512, scan_nonces_flight_avx512,
-     probe_nonce_flight_avx512_support, 64},
+const PathUnderTest kPaths[] = {
+    {kLanesPath, lanes_available, 0},
+    {kFlightPath, probe_nonce_flight_support, 64},
+    {kFlightAvx512Path, probe_nonce_flight_avx512_support, 64},
 };
 
 class NonceLanesTest : public ::testing::Test {
@@ -62,7 +59,7 @@ class NonceLanesTest : public ::testing::Test {
     void SetUp() override {
         if (probe_fast_hash_support() != 1) GTEST_SKIP() << "processor lacks the fast forms";
         install_haraka_forms(1);
-        for (const NoncePath& path : kPaths)
+        for (const PathUnderTest& path : kPaths)
             if (path.available() == 1) paths_.push_back(&path);
     }
 
@@ -79,10 +76,10 @@ class NonceLanesTest : public ::testing::Test {
     void ExpectSameWords(uint32_t first, uint32_t count) {
         std::vector<uint64_t> want(count), got(count);
         nonce_words_finalize(h_, first, count, want.data());
-        for (const NoncePath* path : paths_) {
-            path->words(h_, first, count, got.data());
+        for (const PathUnderTest* path : paths_) {
+            path->path.words(h_, first, count, got.data());
             for (uint32_t j = 0; j < count; ++j)
-                ASSERT_EQ(got[j], want[j]) << path->name << ", nonce " << first + j;
+                ASSERT_EQ(got[j], want[j]) << path->path.name << ", nonce " << first + j;
         }
     }
 
@@ -101,7 +98,7 @@ class NonceLanesTest : public ::testing::Test {
     }
 
     CZantuHashV2 h_{4};
-    std::vector<const NoncePath*> paths_;
+    std::vector<const PathUnderTest*> paths_;
 };
 
 TEST_F(NonceLanesTest, UsableOnlyForTheFastVariantC) {
@@ -145,15 +142,15 @@ TEST_F(NonceLanesTest, EveryPathLeavesTheThreadKeyAndItsOwnKeysIntact) {
     std::mt19937_64 rng(0x1a9e8);
     NewJob(rng);
     std::vector<uint8_t> before(ThreadKeyBuffer(), ThreadKeyBuffer() + 2 * h_.keySize);
-    for (const NoncePath* path : paths_) {
+    for (const PathUnderTest* path : paths_) {
         uint64_t first[3], again[3];
-        path->words(h_, 42, 3, first);
+        path->path.words(h_, 42, 3, first);
         std::vector<uint64_t> many(1000);
-        path->words(h_, 1000, 1000, many.data());
-        path->words(h_, 42, 3, again);
+        path->path.words(h_, 1000, 1000, many.data());
+        path->path.words(h_, 42, 3, again);
         for (int j = 0; j < 3; ++j)
-            EXPECT_EQ(first[j], again[j]) << path->name;
-        EXPECT_EQ(std::memcmp(before.data(), ThreadKeyBuffer(), before.size()), 0) << path->name;
+            EXPECT_EQ(first[j], again[j]) << path->path.name;
+        EXPECT_EQ(std::memcmp(before.data(), ThreadKeyBuffer(), before.size()), 0) << path->path.name;
     }
 }
 
@@ -261,14 +258,14 @@ TEST_F(NonceLanesTest, ScanStopsAfterTheRightNonceAndReportsInOrder) {
             Seen& seen = *static_cast<Seen*>(c);
             return ++seen.calls == seen.stop_at;
         },
-        nullptr};
-    for (const NoncePath* path : paths_) {
+        nullptr, nullptr};
+    for (const PathUnderTest* path : paths_) {
         for (const ScanRow& row : kScanRows) {
-            SCOPED_TRACE(std::string(path->name) + ": " + row.what);
+            SCOPED_TRACE(std::string(path->path.name) + ": " + row.what);
             Seen seen;
             seen.stop_at = row.stop_at;
-            NonceScanSink with{sink.candidate, sink.stop, &seen};
-            const uint32_t got = path->scan(h_, base, row.count, kTarget, with);
+            NonceScanSink with{sink.candidate, sink.stop, &seen, nullptr};
+            const uint32_t got = path->path.scan(h_, base, row.count, kTarget, with);
             const uint32_t want = path->group ? row.per_group : row.per_nonce;
             EXPECT_EQ(got, want);
             std::vector<uint32_t> candidates;

@@ -1,5 +1,8 @@
 // The nonce search on every path against the single-nonce path: the same solution lines in
-// the same order, the same counts, the same stop after a waiting line.
+// the same order, the same counts, the same stop after a waiting line; and a path that
+// reports wrong candidates gets none of them printed.
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "crypto/zantu_hash.h"
@@ -12,22 +15,42 @@
 namespace {
 
 struct BatchRun {
-    std::string out;
+    std::string out, err;
     uint32_t hashed;
     uint64_t candidates;
+    CandidateChecks checks; // this batch's
 };
 
+// A path as a wrong digest would make it: the installed path reporting every nonce.
+const NoncePath* lying_over = nullptr;
+uint32_t scan_reporting_all(CZantuHashV2& h, uint32_t base, uint64_t count, uint64_t,
+                            const NonceScanSink& sink) {
+    return lying_over->scan(h, base, count, ~uint64_t{0}, sink);
+}
+const NoncePath kLyingPath = {"lying", scan_reporting_all, nonce_words_finalize};
+
 // One batch on the portable forms (which take the Finalize loop) or the fast forms with the
-// two-lane or the in-flight path.
-BatchRun search(JobSlot slot, uint64_t count, int32_t fast, int32_t flight, int32_t flight512) {
+// two-lane or the in-flight path, that path lying if asked.
+BatchRun search(JobSlot slot, uint64_t count, int32_t fast, int32_t flight, int32_t flight512,
+                bool lying = false) {
     fast_hash_support = fast;
     install_haraka_forms(fast);
     install_nonce_path(fast, flight, flight512);
+    if (lying) lying_over = nonce_path, nonce_path = &kLyingPath;
     BatchRun r{};
+    const CandidateChecks before = candidate_checks;
     testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     r.hashed = search_nonces(count, slot, r.candidates);
+    r.err = testing::internal::GetCapturedStderr();
     r.out = testing::internal::GetCapturedStdout();
+    r.checks = {candidate_checks.confirmed - before.confirmed,
+                candidate_checks.rejected - before.rejected};
     return r;
+}
+
+size_t lines_in(const std::string& text) {
+    return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
 
 TEST(NonceSearchLanes, SameSolutionLinesOnEveryPath) {
@@ -62,6 +85,15 @@ TEST(NonceSearchLanes, SameSolutionLinesOnEveryPath) {
             EXPECT_EQ(fast.hashed, single.hashed) << "path " << path;
             EXPECT_EQ(fast.candidates, single.candidates) << "path " << path;
             EXPECT_EQ(fast.out, single.out) << "path " << path;
+            EXPECT_EQ(fast.checks.confirmed, single.candidates) << "path " << path;
+            EXPECT_EQ(fast.checks.rejected, 0u) << "path " << path;
+            // The re-check lets only the true candidates through, still in nonce order, and
+            // names every refused one on standard error.
+            const BatchRun lying = search(slot, row.count, 1, path >= 1, path >= 2, true);
+            EXPECT_EQ(lying.out, single.out) << "lying path " << path;
+            EXPECT_EQ(lying.candidates, single.candidates) << "lying path " << path;
+            EXPECT_EQ(lying.checks.rejected, lying.hashed - single.candidates) << path;
+            EXPECT_EQ(lines_in(lying.err), lying.checks.rejected) << "lying path " << path;
         }
     }
     line_ready.store(0);

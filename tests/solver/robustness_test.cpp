@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "crypto/cpu_dispatch.h"
 #include "tests/solver/solver_driver.h"
 
 namespace {
@@ -279,6 +280,46 @@ TEST(Robustness, StartUpWithoutReaderThreadEndsWithStatusOne) {
     EXPECT_EQ(child.stdout_text(), "");
     EXPECT_EQ(child.stderr_text().compare(0, 37, "cannot start the input reader thread:"), 0)
         << child.stderr_text();
+}
+
+// A wrong hash form must never reach a pool: the start-up self-test replaces wrong fast
+// forms with the portable ones, whose shares are then right, and refuses to run at all when
+// the portable forms are wrong.
+TEST(Robustness, SelfTestReplacesOrRefusesAWrongForm) {
+    const struct {
+        std::string wrong;
+        bool runs;
+        std::string err;
+    } cases[] = {
+        {"fast", true,
+         "self-test: the fast hash forms give wrong digests on this processor; using the "
+         "portable forms\n"},
+        {"portable", false,
+         "self-test: the portable hash forms give wrong digests on this machine; no correct "
+         "form is left\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.wrong);
+        if (c.wrong == "fast" && probe_fast_hash_support() != 1) continue;
+        ChildProcess child({ZANTU_WRONG_FORMS_SOLVER_PATH, c.wrong});
+        if (!c.runs) {
+            EXPECT_EQ(child.wait_exit(kWait), 1);
+            EXPECT_EQ(child.stdout_text(), "");
+            EXPECT_EQ(child.stderr_text(), c.err);
+            continue;
+        }
+        ASSERT_EQ(child.next_line(kWait), "ORVANTIS ready");
+        const JobFields job = easy_job("1", "checked");
+        child.write_input(job.line() + "\n");
+        for (int i = 0; i < 10; ++i) {
+            const auto sol = next_solution(child, kWait);
+            ASSERT_TRUE(sol);
+            EXPECT_EQ(controller_fault(job.line(), *sol), "") << "nonce " << sol->nonce;
+        }
+        child.write_input("quit\n");
+        EXPECT_EQ(child.wait_exit(kWait), 0);
+        EXPECT_EQ(child.stderr_text(), c.err);
+    }
 }
 
 TEST(Robustness, PoolIdTextWithoutNumberPrintsTheSlotIndex) {

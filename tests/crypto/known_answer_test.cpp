@@ -1,0 +1,92 @@
+// The start-up self-test: it passes the installed forms and paths, and one flipped bit in any
+// operation the search runs makes it fail, on either form.
+#include "crypto/known_answer.h"
+
+#include <gtest/gtest.h>
+
+#include "crypto/zantu_hash.h"
+#include "tests/crypto/form_fixture.h"
+
+namespace {
+
+// Wrong forms: the installed operation with one output bit flipped.
+haraka256_fn_t right_256;
+haraka512_fn_t right_512;
+haraka512_rc_fn_t right_512_rc;
+keyed_mix64_fn right_mix;
+
+void flipped_256(uint8_t* out, const uint8_t* in) {
+    right_256(out, in);
+    out[17] ^= 0x04;
+}
+void flipped_512(uint8_t* out, const uint8_t* in) {
+    right_512(out, in);
+    out[3] ^= 0x20;
+}
+void flipped_512_rc(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
+    right_512_rc(out, in, rc);
+    out[24] ^= 0x01; // the digest word's lowest bit: the smallest possible error
+}
+uint64_t flipped_mix(__m128i* key, const __m128i* block, uint64_t mask, __m128i** touch) {
+    return right_mix(key, block, mask, touch) ^ (uint64_t{1} << 40);
+}
+
+// Wrong paths over the Finalize loop: one digest word off, or a candidate test that reports
+// a nonce whose word is not below the target.
+void words_one_off(CZantuHashV2& h, uint32_t first, uint32_t count, uint64_t* words) {
+    nonce_words_finalize(h, first, count, words);
+    if (count > 37) words[37] ^= 1;
+}
+uint32_t scan_one_extra(CZantuHashV2& h, uint32_t base, uint64_t count, uint64_t target,
+                        const NonceScanSink& sink) {
+    return scan_nonces_finalize(h, base, count, target + 1, sink);
+}
+const NoncePath kWordsOneOff = {"words one off", scan_nonces_finalize, words_one_off};
+const NoncePath kScanOneExtra = {"one extra candidate", scan_one_extra, nonce_words_finalize};
+
+struct FaultRow {
+    const char* what;
+    void (*inject)(CZantuHashV2& h);
+    KnownAnswerFault expect;
+};
+
+const FaultRow kFaultRows[] = {
+    {"right forms", [](CZantuHashV2&) {}, KnownAnswerFault::none},
+    {"absorbing compression", [](CZantuHashV2&) { haraka512_fn = flipped_512; },
+     KnownAnswerFault::hash_forms},
+    {"key expansion", [](CZantuHashV2&) { haraka256_fn = flipped_256; },
+     KnownAnswerFault::hash_forms},
+    {"keyed compression", [](CZantuHashV2&) { haraka512_rc_fn = flipped_512_rc; },
+     KnownAnswerFault::hash_forms},
+    {"mixing", [](CZantuHashV2& h) { h.mixFinal = flipped_mix; }, KnownAnswerFault::hash_forms},
+    {"nonce path words", [](CZantuHashV2&) { nonce_path = &kWordsOneOff; },
+     KnownAnswerFault::nonce_path},
+    {"nonce path candidate test", [](CZantuHashV2&) { nonce_path = &kScanOneExtra; },
+     KnownAnswerFault::nonce_path},
+};
+
+class KnownAnswerTest : public HashFormTest {
+  protected:
+    void TearDown() override {
+        nonce_path = saved_path_;
+        HashFormTest::TearDown();
+    }
+    const NoncePath* saved_path_ = nonce_path;
+};
+
+TEST_P(KnownAnswerTest, PassesRightFormsAndCatchesOneFlippedBit) {
+    for (const FaultRow& row : kFaultRows) {
+        SCOPED_TRACE(row.what);
+        install_haraka_forms(GetParam().fast);
+        right_256 = haraka256_fn, right_512 = haraka512_fn, right_512_rc = haraka512_rc_fn;
+        alignas(32) CZantuHashV2 h(4);
+        right_mix = h.mixFinal;
+        nonce_path = &kFinalizePath;
+        row.inject(h);
+        EXPECT_EQ(known_answer_fault(h), row.expect);
+    }
+}
+
+INSTANTIATE_FOR_EVERY_FORM(KnownAnswerTest);
+
+} // namespace

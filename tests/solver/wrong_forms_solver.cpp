@@ -1,0 +1,51 @@
+// The solver with one hash form made wrong on purpose, for the self-test's process tests:
+//   zantu_wrong_forms_solver fast|portable [solver options]
+// fast: the fast keyed compression flips the digest word's lowest bit. portable: the
+// processor is taken for one without AES-NI, and the portable keyed compression flips it.
+#include <cstdio>
+#include <cstring>
+
+#include "crypto/cpu_dispatch.h"
+#include "solver/options.h"
+#include "solver/solver_loop.h"
+
+namespace {
+
+HashForms wrong;
+cpuid_fn_t real_cpuid = nullptr;
+
+void flipped_keyed_compression(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
+    (&wrong == fast_forms ? kFastForms : kPortableForms).haraka512_rc(out, in, rc);
+    out[24] ^= 1;
+}
+
+void cpuid_without_aes(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
+    real_cpuid(leaf, subleaf, regs);
+    if (leaf == 1) regs[2] &= ~(1u << 25);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const char* which = argc > 1 ? argv[1] : "";
+    if (!std::strcmp(which, "fast")) {
+        wrong = kFastForms;
+        fast_forms = &wrong;
+    } else if (!std::strcmp(which, "portable")) {
+        wrong = kPortableForms;
+        portable_forms = &wrong;
+        real_cpuid = cpuid_fn;
+        cpuid_fn = cpuid_without_aes;
+    } else {
+        std::fprintf(stderr, "usage: %s fast|portable [solver options]\n", argv[0]);
+        return 2;
+    }
+    wrong.haraka512_rc = flipped_keyed_compression;
+    argv[1] = argv[0];
+    if (parse_options(argc - 1, argv + 1) == OptionAction::show_usage) {
+        print_usage();
+        return 0;
+    }
+    start_solver();
+    return 0;
+}
