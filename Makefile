@@ -17,7 +17,7 @@ FUZZ_SMOKE_SECONDS ?= 30
 CMAKE_FLAGS ?=
 
 .PHONY: all deps deps-run deps-package build build-solver build-asan test test-normal test-asan \
-        run bench package format clean build-tsan test-tsan build-fuzz fuzz fuzz-smoke check-all
+        run bench package format clean build-tsan test-tsan build-fuzz fuzz fuzz-smoke
 
 all: build
 
@@ -88,8 +88,6 @@ fuzz-smoke: build-fuzz
 	fuzz/run_fuzzers.sh $(FUZZ) $(FUZZ_SMOKE_SECONDS)
 
 test: test-normal test-asan test-tsan fuzz-smoke
-
-check-all: test-normal test-asan test-tsan fuzz-smoke
 
 run: build-solver
 	examples/run-sample.sh $(BUILD)/solver/zantu-solver
