@@ -1,9 +1,11 @@
 # Front door: `make run` and `make test` are the whole set-up on a fresh Debian machine
 # (`./zantu run` and `./zantu test` first install make itself where it is missing).
-# `make run` needs only the first set; the tests, benchmarks and fuzzers add the second.
+# `make run` needs only the first set; the tests, benchmarks and fuzzers add the second;
+# `make package` adds the third (dpkg-shlibdeps, and file to find the binary it reads).
 # util-linux brings setpriv and prlimit, without which the process-limit tests skip.
-RUN_PACKAGES  := make cmake g++ pkg-config libsodium-dev
-TEST_PACKAGES := libgtest-dev libbenchmark-dev qemu-user clang libclang-rt-14-dev util-linux
+RUN_PACKAGES     := make cmake g++ pkg-config libsodium-dev
+TEST_PACKAGES    := libgtest-dev libbenchmark-dev qemu-user clang libclang-rt-14-dev util-linux
+PACKAGE_PACKAGES := dpkg-dev file
 JOBS     ?= 2
 BUILD    ?= build
 ASAN     ?= build-asan
@@ -14,8 +16,8 @@ FUZZ_SECONDS ?= 180
 FUZZ_SMOKE_SECONDS ?= 30
 CMAKE_FLAGS ?=
 
-.PHONY: all deps deps-run build build-solver build-asan test test-normal test-asan run bench \
-        format clean build-tsan test-tsan build-fuzz fuzz fuzz-smoke check-all
+.PHONY: all deps deps-run deps-package build build-solver build-asan test test-normal test-asan \
+        run bench package format clean build-tsan test-tsan build-fuzz fuzz fuzz-smoke
 
 all: build
 
@@ -40,6 +42,9 @@ endef
 
 deps-run:
 	$(call install_missing,$(RUN_PACKAGES))
+
+deps-package: deps-run
+	$(call install_missing,$(PACKAGE_PACKAGES))
 
 deps:
 	$(call install_missing,$(RUN_PACKAGES) $(TEST_PACKAGES))
@@ -84,10 +89,13 @@ fuzz-smoke: build-fuzz
 
 test: test-normal test-asan test-tsan fuzz-smoke
 
-check-all: test-normal test-asan test-tsan fuzz-smoke
-
 run: build-solver
 	examples/run-sample.sh $(BUILD)/solver/zantu-solver
+
+# zantu-solver_<version>_amd64.deb and zantu-solver-<version>-linux-x86_64.tar.gz in $(BUILD),
+# from the same solver-only build as `make run`.
+package: deps-package build-solver
+	cmake --build $(BUILD) -j $(JOBS) --target package
 
 bench: build
 	./$(BUILD)/bench/zantu_bench

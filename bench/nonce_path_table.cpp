@@ -18,6 +18,7 @@
 #include "crypto/nonce_lanes.h"
 #include "crypto/nonce_scan.h"
 #include "crypto/zantu_hash.h"
+#include "version.h"
 
 namespace {
 
@@ -137,6 +138,7 @@ double median(std::vector<double> v) {
 } // namespace
 
 int main(int argc, char** argv) {
+    std::printf("zantu-solver %s\n", ZANTU_VERSION);
     int chunks = 60;
     // Nonces per chunk: enough that a path's set-up per batch (the in-flight path copies the
     // key for each of its nonces) weighs about as little as in the solver's long batches.

@@ -8,6 +8,14 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 solver="${1:-$here/../build/solver/zantu-solver}"
 seconds="${RUN_SECONDS:-10}"
+# Checked here: once the solver runs, a failed sleep would only end its input, which does not
+# stop it.
+case "$seconds" in
+*[!0-9]*)
+    echo "RUN_SECONDS must be a whole number of seconds (0 or more), not '$seconds'" >&2
+    exit 2
+    ;;
+esac
 if [ ! -x "$solver" ]; then
     echo "no solver at $solver: build it first (make build) or pass its path" >&2
     exit 1
