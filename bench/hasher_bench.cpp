@@ -19,7 +19,6 @@ namespace {
 
 // Installs one form for the duration of a benchmark; returns false if the processor lacks it.
 bool use_form(benchmark::State& state, int32_t fast) {
-    load_haraka_constants();
     static const int32_t real = probe_fast_hash_support(); // before any benchmark changes it
     if (fast == 1 && real != 1) {
         state.SkipWithError("processor lacks the fast forms");

@@ -150,7 +150,6 @@ int main(int argc, char** argv) {
             nonces = static_cast<uint64_t>(std::max(8, std::atoi(argv[a] + 9)));
         if (!std::strcmp(argv[a], "--fast-only")) portable = false;
     }
-    load_haraka_constants();
     const int32_t real = probe_fast_hash_support();
 
     // Chunks of a few milliseconds each, the paths taking turns, so that a burst of load

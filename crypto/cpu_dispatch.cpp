@@ -1,6 +1,5 @@
 // The processor probes and the implementation slots; written at start-up only.
 #include <cpuid.h>
-#include <cstring>
 
 #include "crypto/cpu_dispatch.h"
 #include "crypto/haraka.h"
@@ -34,9 +33,9 @@ uint64_t xgetbv_native(uint32_t xcr) {
 int32_t fast_hash_support = kNotProbed;
 int32_t nonce_flight_support = kNotProbed;
 int32_t nonce_flight_avx512_support = kNotProbed;
-haraka256_fn_t haraka256_fn = nullptr;
-haraka512_fn_t haraka512_fn = nullptr;
-haraka512_rc_fn_t haraka512_rc_fn = nullptr;
+haraka256_fn_t haraka256_fn = haraka256_hash_portable;
+haraka512_fn_t haraka512_fn = haraka512_hash_portable;
+haraka512_rc_fn_t haraka512_rc_fn = haraka512_hash_rc_portable;
 const NoncePath* nonce_path = &kFinalizePath;
 cpuid_fn_t cpuid_fn = cpuid_native;
 xgetbv_fn_t xgetbv_fn = xgetbv_native;
@@ -114,17 +113,8 @@ int32_t probe_nonce_flight_avx512_support() {
     return nonce_flight_avx512_support;
 }
 
-namespace {
-
-void load_portable_constants() {
-    std::memcpy(haraka_rc_soft, HARAKA_RC, sizeof haraka_rc_soft);
-}
-
-} // namespace
-
 const HashForms kPortableForms = {
     "portable",
-    load_portable_constants,
     haraka256_hash_portable,
     haraka512_hash_portable,
     haraka512_hash_rc_portable,
@@ -134,7 +124,6 @@ const HashForms kPortableForms = {
 
 const HashForms kFastForms = {
     "fast",
-    load_haraka_constants,
     haraka256_hash_aesni,
     haraka512_hash_aesni,
     haraka512_hash_rc_aesni,
@@ -151,7 +140,6 @@ const HashForms& hash_forms(int32_t fast) {
 
 void install_haraka_forms(int32_t fast) {
     const HashForms& forms = hash_forms(fast);
-    forms.prepare();
     haraka512_fn = forms.haraka512;
     haraka512_rc_fn = forms.haraka512_rc;
     haraka256_fn = forms.haraka256;

@@ -19,7 +19,9 @@ extern int32_t fast_hash_support;
 extern int32_t nonce_flight_support;
 extern int32_t nonce_flight_avx512_support;
 
-// haraka256_fn, haraka512_fn, haraka512_rc_fn: the installed forms; null until selected.
+// haraka256_fn, haraka512_fn, haraka512_rc_fn: the installed forms; the portable ones, which
+// every processor runs, until the selection upgrades them. Callers pass |in| (and |rc|)
+// 16-byte aligned whichever form is installed, as the fast forms need it.
 extern haraka256_fn_t haraka256_fn;
 extern haraka512_fn_t haraka512_fn;
 extern haraka512_rc_fn_t haraka512_rc_fn;
@@ -29,10 +31,8 @@ extern haraka512_rc_fn_t haraka512_rc_fn;
 extern const NoncePath* nonce_path;
 
 // HashForms: one form of every hash operation; the selection installs one set whole.
-// |prepare| readies the working constant table that the set's Haraka operations read.
 struct HashForms {
     const char* name;
-    void (*prepare)();
     haraka256_fn_t haraka256;
     haraka512_fn_t haraka512;
     haraka512_rc_fn_t haraka512_rc;
@@ -85,8 +85,8 @@ int32_t probe_fast_hash_support();
 int32_t probe_nonce_flight_support();
 int32_t probe_nonce_flight_avx512_support();
 
-// select_haraka_implementations probes, then installs all fast or all portable forms
-// together with their working constant table, and the best nonce path for them.
+// select_haraka_implementations probes, then installs all fast or all portable forms and the
+// best nonce path for them.
 void select_haraka_implementations();
 
 // install_haraka_forms installs the Haraka operations of hash_forms(|fast|).

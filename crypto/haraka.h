@@ -5,17 +5,9 @@
 
 #include <cstdint>
 
-// HARAKA_RC: the 40 Haraka v2 round constants, 16 bytes each, least significant byte first.
+// HARAKA_RC: the 40 Haraka v2 round constants, 16 bytes each, least significant byte first;
+// 32-byte aligned. Every form reads it directly, so no form needs preparing before use.
 extern const uint8_t HARAKA_RC[640];
-
-// haraka_rc_fast: working copy of HARAKA_RC read by the AES-NI forms; zero until loaded.
-extern uint8_t haraka_rc_fast[640];
-
-// haraka_rc_soft: working copy of HARAKA_RC read by the portable forms; zero until selected.
-extern uint8_t haraka_rc_soft[640];
-
-// load_haraka_constants copies HARAKA_RC into haraka_rc_fast.
-void load_haraka_constants();
 
 // aes_round_soft applies one AES encryption round (SubBytes, ShiftRows, MixColumns,
 // AddRoundKey with |k|) to |block| in place.
@@ -31,24 +23,22 @@ void interleave_hi32(uint8_t dst[16], const uint8_t a[16], const uint8_t b[16]);
 // 40-entry constant |table| to |out|.
 void haraka512_permute(uint8_t out[64], const uint8_t in[64], const uint8_t* table);
 
-// haraka256_hash_portable writes Haraka-256 of the 32 bytes |in| (constants from
-// haraka_rc_soft) to the 32 bytes |out|.
+// haraka256_hash_portable writes Haraka-256 of the 32 bytes |in| to the 32 bytes |out|. No
+// alignment needed.
 void haraka256_hash_portable(uint8_t* out, const uint8_t* in);
 
-// haraka512_hash_portable writes Haraka-512/256 of the 64 bytes |in| (constants from
-// haraka_rc_soft) to the 32 bytes |out|.
+// haraka512_hash_portable writes Haraka-512/256 of the 64 bytes |in| to the 32 bytes |out|.
+// No alignment needed.
 void haraka512_hash_portable(uint8_t* out, const uint8_t* in);
 
 // haraka512_hash_rc_portable writes Haraka-512/256 of |in| under the 640-byte table |rc|
 // to all 32 bytes of |out|.
 void haraka512_hash_rc_portable(uint8_t* out, const uint8_t* in, const uint8_t* rc);
 
-// haraka256_hash_aesni is haraka256_hash_portable with AES-NI, constants from
-// haraka_rc_fast. |in| must be 16-byte aligned.
+// haraka256_hash_aesni is haraka256_hash_portable with AES-NI. |in| must be 16-byte aligned.
 void haraka256_hash_aesni(uint8_t* out, const uint8_t* in);
 
-// haraka512_hash_aesni is haraka512_hash_portable with AES-NI, constants from
-// haraka_rc_fast. |in| must be 16-byte aligned.
+// haraka512_hash_aesni is haraka512_hash_portable with AES-NI. |in| must be 16-byte aligned.
 void haraka512_hash_aesni(uint8_t* out, const uint8_t* in);
 
 // haraka512_hash_rc_aesni computes only out[24..31] of haraka512_hash_rc_portable and

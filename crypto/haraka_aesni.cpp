@@ -2,20 +2,20 @@
 // Compiled with -maes; reached only after the probe found AES-NI.
 #include <immintrin.h>
 
+#include "crypto/aligned.h"
 #include "crypto/haraka.h"
 #include "crypto/haraka_aesni_rounds.h"
 
-alignas(32) uint8_t haraka_rc_fast[640];
-
 void haraka256_hash_aesni(uint8_t* out, const uint8_t* in) {
+    assert(is_aligned(in, 16));
     const __m128i* src = reinterpret_cast<const __m128i*>(in);
     const __m128i in0 = _mm_load_si128(src), in1 = _mm_load_si128(src + 1);
     __m128i s0 = in0, s1 = in1;
 #define HARAKA256_ROUND(r)                                                                         \
-    s0 = _mm_aesenc_si128(s0, rc_at(haraka_rc_fast, 4 * (r)));                                     \
-    s1 = _mm_aesenc_si128(s1, rc_at(haraka_rc_fast, 4 * (r) + 1));                                 \
-    s0 = _mm_aesenc_si128(s0, rc_at(haraka_rc_fast, 4 * (r) + 2));                                 \
-    s1 = _mm_aesenc_si128(s1, rc_at(haraka_rc_fast, 4 * (r) + 3));                                 \
+    s0 = _mm_aesenc_si128(s0, rc_at(HARAKA_RC, 4 * (r)));                                     \
+    s1 = _mm_aesenc_si128(s1, rc_at(HARAKA_RC, 4 * (r) + 1));                                 \
+    s0 = _mm_aesenc_si128(s0, rc_at(HARAKA_RC, 4 * (r) + 2));                                 \
+    s1 = _mm_aesenc_si128(s1, rc_at(HARAKA_RC, 4 * (r) + 3));                                 \
     {                                                                                              \
         const __m128i t = _mm_unpacklo_epi32(s0, s1);                                              \
         s1 = _mm_unpackhi_epi32(s0, s1);                                                           \
@@ -33,11 +33,12 @@ void haraka256_hash_aesni(uint8_t* out, const uint8_t* in) {
 }
 
 void haraka512_hash_aesni(uint8_t* out, const uint8_t* in) {
+    assert(is_aligned(in, 16));
     const __m128i* src = reinterpret_cast<const __m128i*>(in);
     const __m128i in0 = _mm_load_si128(src), in1 = _mm_load_si128(src + 1);
     const __m128i in2 = _mm_load_si128(src + 2), in3 = _mm_load_si128(src + 3);
     __m128i s0 = in0, s1 = in1, s2 = in2, s3 = in3;
-    rounds512(s0, s1, s2, s3, haraka_rc_fast);
+    rounds512(s0, s1, s2, s3, HARAKA_RC);
     mix512(s0, s1, s2, s3);
     s0 = _mm_xor_si128(s0, in0);
     s1 = _mm_xor_si128(s1, in1);
@@ -50,6 +51,7 @@ void haraka512_hash_aesni(uint8_t* out, const uint8_t* in) {
 }
 
 void haraka512_hash_rc_aesni(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
+    assert(is_aligned(in, 16) && is_aligned(rc, 16));
     const __m128i* src = reinterpret_cast<const __m128i*>(in);
     const __m128i word = haraka512_rc_low(_mm_load_si128(src), _mm_load_si128(src + 1),
                                           _mm_load_si128(src + 2), _mm_load_si128(src + 3), rc);

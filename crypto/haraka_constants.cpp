@@ -1,6 +1,4 @@
 // The 40 Haraka v2 round constants, each stored least significant byte first.
-#include <cstring>
-
 #include "crypto/haraka.h"
 
 alignas(32) const uint8_t HARAKA_RC[640] = {
@@ -85,7 +83,3 @@ alignas(32) const uint8_t HARAKA_RC[640] = {
     0xa1, 0x9d, 0xc5, 0xe9, 0xfd, 0xbd, 0xd6, 0x4a,
     0x88, 0x82, 0x28, 0x02, 0x03, 0xcc, 0x6a, 0x75, // RC[39]
 };
-
-void load_haraka_constants() {
-    std::memcpy(haraka_rc_fast, HARAKA_RC, sizeof haraka_rc_fast);
-}

@@ -7,8 +7,6 @@
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "AES columns are read as little-endian words straight from the block");
 
-uint8_t haraka_rc_soft[640];
-
 namespace {
 
 constexpr uint8_t SBOX[256] = {
@@ -124,7 +122,7 @@ void haraka256_hash_portable(uint8_t* out, const uint8_t* in) {
     std::memcpy(s0, in, 16);
     std::memcpy(s1, in + 16, 16);
     for (int r = 0; r < 5; ++r) {
-        const uint8_t* rc = haraka_rc_soft + 64 * r;
+        const uint8_t* rc = HARAKA_RC + 64 * r;
         aes_round_soft(s0, rc);
         aes_round_soft(s1, rc + 16);
         aes_round_soft(s0, rc + 32);
@@ -148,5 +146,5 @@ void haraka512_hash_rc_portable(uint8_t* out, const uint8_t* in, const uint8_t* 
 }
 
 void haraka512_hash_portable(uint8_t* out, const uint8_t* in) {
-    haraka512_hash_rc_portable(out, in, haraka_rc_soft);
+    haraka512_hash_rc_portable(out, in, HARAKA_RC);
 }

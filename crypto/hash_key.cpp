@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "crypto/aligned.h"
 #include "crypto/cpu_dispatch.h"
 #include "crypto/hash_key.h"
 
@@ -66,6 +67,7 @@ __m128i** ThreadTouchList() {
 }
 
 void ExpandKey(uint8_t* key, const uint8_t* seed, int64_t keySize) {
+    assert(is_aligned(key, 16) && is_aligned(seed, 16));
     const int64_t blocks = keySize / 32;
     for (int64_t i = 0; i < blocks; ++i)
         haraka256_fn(key + 32 * i, i == 0 ? seed : key + 32 * (i - 1));
@@ -78,6 +80,7 @@ void ExpandKey(uint8_t* key, const uint8_t* seed, int64_t keySize) {
 }
 
 void PrepareKey(const uint8_t* seed) {
+    assert(is_aligned(seed, 16));
     KeySeedRecord* record = thread_key_record;
     uint8_t* key = thread_key_buffer;
     uint8_t* backup = key + record->keySize;

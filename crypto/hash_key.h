@@ -32,10 +32,13 @@ __m128i** ThreadTouchList();
 
 // PrepareKey makes the thread's key the expansion of |seed|: expands when the seed differs
 // from the last one (or no key is held yet), otherwise restores the indexed part from backup.
+// |seed| (32 bytes) must be 16-byte aligned; AcquireKeyBuffer must have succeeded.
 void PrepareKey(const uint8_t* seed);
 
 // ExpandKey writes the expansion of |seed| into |key| (|keySize| bytes) through haraka256_fn.
+// |key| and |seed| must be 16-byte aligned.
 void ExpandKey(uint8_t* key, const uint8_t* seed, int64_t keySize);
 
-// RestoreTouched copies the backup of every entry in the touch list back over the entry.
+// RestoreTouched copies the backup of every entry in the touch list back over the entry;
+// the list must hold the entries of the last mixing on this thread's key.
 void RestoreTouched();

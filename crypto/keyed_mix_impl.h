@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <emmintrin.h>
 
+#include "crypto/aligned.h"
+
 #if defined(__GNUC__)
 #define KEYED_MIX_INLINE inline __attribute__((always_inline))
 #else
@@ -61,6 +63,7 @@ template <class Ops, mix_variant V>
 KEYED_MIX_INLINE typename Ops::block keyed_mix_rounds(__m128i* key, const __m128i* block,
                                                       uint64_t keyIndexMask, __m128i** touch) {
     using B = typename Ops::block;
+    assert(is_aligned(key, 32) && is_aligned(block, 16));
 
     // Variant A reads the caller's block in place; B and C fold the halves into a copy.
     alignas(16) __m128i copy[4];

@@ -290,8 +290,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         std::printf("hash_forms_fuzzer: no AES-NI/PCLMULQDQ/AVX on this processor; skipped\n");
         std::exit(0);
     }
-    load_haraka_constants();
-    std::memcpy(haraka_rc_soft, HARAKA_RC, sizeof haraka_rc_soft);
     select_haraka_implementations();
     return 0;
 }

@@ -227,7 +227,6 @@ bool self_test_passes(CZantuHashV2& hasher) {
 }
 
 void start_solver() {
-    load_haraka_constants();
     batch_size = batch_size_for(probe_fast_hash_support());
     solver_loop(batch_size);
 }

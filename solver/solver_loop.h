@@ -47,6 +47,5 @@ uint64_t batch_size_for(int32_t fast);
 // status 1, as no correct form is left.
 bool self_test_passes(CZantuHashV2& hasher);
 
-// start_solver loads the hash constants, probes the processor for the batch size and runs
-// the main loop until "quit".
+// start_solver probes the processor for the batch size and runs the main loop until "quit".
 void start_solver();

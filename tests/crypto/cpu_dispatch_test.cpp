@@ -235,12 +235,4 @@ TEST_F(ProbeTest, SelectionInstallsOneFamilyAndGivesKnownAnswers) {
     }
 }
 
-TEST_F(ProbeTest, PortableSelectionFillsItsOwnTableOnly) {
-    std::memset(haraka_rc_soft, 0, sizeof haraka_rc_soft);
-    FakeCpu cpu{0, 0};
-    probe_on(cpu);
-    select_haraka_implementations();
-    EXPECT_EQ(0, std::memcmp(haraka_rc_soft, HARAKA_RC, sizeof haraka_rc_soft));
-}
-
 } // namespace

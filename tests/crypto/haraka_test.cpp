@@ -36,8 +36,6 @@ class HarakaFormTest : public ::testing::TestWithParam<HarakaForm> {
     void SetUp() override {
         if (GetParam().needs_aesni && probe_fast_hash_support() != 1)
             GTEST_SKIP() << "processor lacks the fast instructions";
-        load_haraka_constants();
-        std::memcpy(haraka_rc_soft, HARAKA_RC, sizeof haraka_rc_soft);
     }
 };
 
@@ -116,8 +114,6 @@ class HarakaAesniVsPortable : public ::testing::Test {
   protected:
     void SetUp() override {
         if (probe_fast_hash_support() != 1) GTEST_SKIP() << "processor lacks AES-NI";
-        load_haraka_constants();
-        std::memcpy(haraka_rc_soft, HARAKA_RC, sizeof haraka_rc_soft);
     }
     std::mt19937_64 rng{20261208};
 };

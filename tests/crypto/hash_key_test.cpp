@@ -147,4 +147,14 @@ TEST(HashKeyBuffer, HashersOnOneThreadShareTheBufferAndSeed) {
     EXPECT_EQ(ThreadKeyRecord()->keySize, 8832);
 }
 
+#ifndef NDEBUG
+// An unaligned seed faults only where the fast forms run; with assertions on (debug and
+// sanitizer builds) it is refused on every machine.
+TEST(HashKeyBufferDeathTest, UnalignedSeedIsRefusedEverywhere) {
+    CZantuHashV2 h(4);
+    alignas(16) uint8_t seed[48] = {};
+    EXPECT_DEATH(PrepareKey(seed + 1), "is_aligned");
+}
+#endif
+
 } // namespace

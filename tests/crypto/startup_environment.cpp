@@ -1,5 +1,5 @@
-// Every crypto test starts from the state the solver's start-up leaves: constants loaded,
-// processor probed, Haraka forms selected.
+// Every crypto test starts from the state the solver's start-up leaves: processor probed,
+// Haraka forms selected.
 #include <gtest/gtest.h>
 
 #include "crypto/cpu_dispatch.h"
@@ -10,7 +10,6 @@ namespace {
 class StartupEnvironment : public ::testing::Environment {
   public:
     void SetUp() override {
-        load_haraka_constants();
         probe_fast_hash_support();
         select_haraka_implementations();
     }

@@ -175,30 +175,44 @@ int failing_allocator(void**, size_t, size_t) {
     return 12;
 }
 
+// In every build, NDEBUG or not: the message on standard output, a failed assertion's report
+// on standard error, and the abort.
 TEST(HasherAllocation, FailurePrintsAndAborts) {
-    int fds[2];
+    int fds[2], err_fds[2];
     ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(pipe(err_fds), 0);
     std::fflush(stdout); // the child must not repeat what the parent buffered
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         dup2(fds[1], STDOUT_FILENO);
+        dup2(err_fds[1], STDERR_FILENO);
         close(fds[0]);
-        if (FILE* quiet = std::freopen("/dev/null", "w", stderr)) (void)quiet;
+        close(err_fds[0]);
         key_buffer_allocator = failing_allocator;
         // A fresh thread has no key buffer yet, so it must allocate.
         std::thread([] { CZantuHashV2 h(4); }).join();
         _exit(0);
     }
     close(fds[1]);
-    std::string out;
-    char buf[256];
-    for (ssize_t n; (n = read(fds[0], buf, sizeof buf)) > 0;)
-        out.append(buf, n);
-    close(fds[0]);
+    close(err_fds[1]);
+    const auto drain = [](int fd) {
+        std::string text;
+        char buf[256];
+        for (ssize_t n; (n = read(fd, buf, sizeof buf)) > 0;)
+            text.append(buf, n);
+        close(fd);
+        return text;
+    };
+    const std::string out = drain(fds[0]);
+    const std::string err = drain(err_fds[0]);
     int status = 0;
     waitpid(pid, &status, 0);
     EXPECT_EQ(out, "ERROR: failed to allocate hash buffer - terminating\n");
+    EXPECT_NE(err.find("crypto/zantu_hash.cpp:"), std::string::npos) << err;
+    EXPECT_NE(err.find(": CZantuHashV2::CZantuHashV2(int): Assertion `false' failed."),
+              std::string::npos)
+        << err;
     ASSERT_TRUE(WIFSIGNALED(status));
     EXPECT_EQ(WTERMSIG(status), SIGABRT);
 }

@@ -77,7 +77,6 @@ Bytes JobFields::sample_solution() {
 void init_test_hashing() {
     static bool done = false;
     if (done) return;
-    load_haraka_constants();
     select_haraka_implementations();
     done = true;
 }
