@@ -46,6 +46,45 @@ KEYED_MIX_INLINE int64_t divisor_of(uint64_t sel) {
     return s;
 }
 
+// kMixCaseBits: the selector bits that pick an iteration's case, one of eight.
+constexpr uint64_t kMixCaseBits = 0x1c;
+
+// mix_case_of returns the case that an iteration with selector |sel| runs.
+constexpr uint64_t mix_case_of(uint64_t sel) {
+    return sel & kMixCaseBits;
+}
+
+// mix_last_round_of returns the last round n, 0 to 7, of the looped cases for |sel|: they run
+// rounds n down to 0, round n taking its arm from selector bit 28 + n.
+constexpr uint64_t mix_last_round_of(uint64_t sel) {
+    return sel >> 61;
+}
+
+// KEYED_MIX_CASES(X, ...) expands X(hex, kind, ...) for every case in order of its selector
+// bits 0x<hex>; kind is |looped| for a case that runs mix_last_round_of(sel) + 1 rounds, else
+// |plain|. The fast paths' per-case lists are generated from it.
+#define KEYED_MIX_CASES(X, ...)                                                                    \
+    X(00, plain, __VA_ARGS__)                                                                      \
+    X(04, plain, __VA_ARGS__)                                                                      \
+    X(08, plain, __VA_ARGS__)                                                                      \
+    X(0c, plain, __VA_ARGS__)                                                                      \
+    X(10, plain, __VA_ARGS__)                                                                      \
+    X(14, looped, __VA_ARGS__)                                                                     \
+    X(18, looped, __VA_ARGS__)                                                                     \
+    X(1c, plain, __VA_ARGS__)
+
+// The list holds each value of the case bits once, in order.
+#define KEYED_MIX_CASE_BITS(hex, kind, unused) 0x##hex,
+constexpr uint64_t kMixCaseList[] = {KEYED_MIX_CASES(KEYED_MIX_CASE_BITS, ~)};
+#undef KEYED_MIX_CASE_BITS
+constexpr bool mix_case_list_in_order() {
+    if (sizeof kMixCaseList != sizeof kMixCaseList[0] * (kMixCaseBits / 4 + 1)) return false;
+    for (uint64_t k = 0; k <= kMixCaseBits / 4; ++k)
+        if (kMixCaseList[k] != 4 * k) return false;
+    return true;
+}
+static_assert(mix_case_list_in_order(), "KEYED_MIX_CASES: each case once, in order");
+
 // aes_loop_takes_clmul is the round test of the AES/carry-less loop. Variant A shifts a
 // signed 32-bit mask, losing bits past 31 and widening with its sign: n = 3 tests bits 31..63
 // and n >= 4 never passes. Done in unsigned arithmetic to keep it defined.
@@ -90,7 +129,7 @@ KEYED_MIX_INLINE typename Ops::block keyed_mix_rounds(__m128i* key, const __m128
         const B t1 = Ops::load(kx);
         const B t2 = Ops::load(kr);
 
-        switch (sel & 0x1c) {
+        switch (mix_case_of(sel)) {
         case 0x00:
             acc = Ops::xor_(acc, Ops::cl(Ops::xor_(q, t1)));
             Ops::store(kr, Ops::xor_(t1, Ops::mh(acc, t1)));
@@ -140,7 +179,7 @@ KEYED_MIX_INLINE typename Ops::block keyed_mix_rounds(__m128i* key, const __m128
         case 0x14: {
             const __m128i* c = kr;
             int o = 0;
-            for (int n = static_cast<int>(sel >> 61); n >= 0; --n) {
+            for (int n = static_cast<int>(mix_last_round_of(sel)); n >= 0; --n) {
                 const B k = Ops::load(c);
                 ++c;
                 const bool odd = (n & 1) != 0;
@@ -170,7 +209,7 @@ KEYED_MIX_INLINE typename Ops::block keyed_mix_rounds(__m128i* key, const __m128
             const int64_t dv = divisor_of(sel);
             const __m128i* c = kr;
             B k = t2;
-            for (int n = static_cast<int>(sel >> 61); n >= 0; --n) {
+            for (int n = static_cast<int>(mix_last_round_of(sel)); n >= 0; --n) {
                 k = Ops::load(c);
                 ++c;
                 const bool odd = (n & 1) != 0;

@@ -45,7 +45,7 @@ constexpr uint8_t kNoCase = 0xff;                 // a slot left empty by a shor
 // while the key entries stream through it. pair[j][s] holds P and Q of a selector whose low
 // bits are s, side by side: (W[s], W[s ^ 1]); so pair[j][s ^ 1] is (Q, P).
 struct Flight {
-    alignas(64) uint8_t case_of[kGroup]; // each nonce's next case, sel & 0x1c
+    alignas(64) uint8_t case_of[kGroup]; // each nonce's next case, mix_case_of(sel)
     alignas(64) __m128i acc[kGroup];
     alignas(64) __m128i pair[kGroup][4][2];
     alignas(64) __m128i clw[kGroup][4];   // CL(W[s])
@@ -113,7 +113,7 @@ FLIGHT_INLINE __m128i fold(__m256i v) {
     return x_(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
 }
 
-// step runs iteration i of case C (sel & 0x1c) on nonce j and files its next case.
+// step runs iteration i of case C (mix_case_of(sel)) on nonce j and files its next case.
 template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i) {
     __m128i acc = f.acc[j];
     uint64_t sel;
@@ -128,22 +128,22 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
     const __m128i p = pair[s][0], q = pair[s][1];
     const __m128i t1 = ld(kx), t2 = ld(kr);
 
-    if (C == 0x00) {
+    if constexpr (C == 0x00) {
         acc = x_(acc, cl(x_(q, t1)));
         st(kr, x_(t1, mh(acc, t1)));
         acc = x_(acc, cl(x_(p, t2)));
         st(kx, x_(t2, mh(acc, t2)));
-    } else if (C == 0x04) {
+    } else if constexpr (C == 0x04) {
         acc = x_(acc, x_(clw[s], cl(x_(p, t2))));
         st(kx, x_(t2, mh(acc, t2)));
         acc = x_(acc, x_(q, t1));
         st(kr, x_(t1, mh(acc, t1)));
-    } else if (C == 0x08) {
+    } else if constexpr (C == 0x08) {
         acc = x_(acc, x_(p, t1));
         st(kr, x_(t1, mh(acc, t1)));
         acc = x_(acc, x_(clw[s ^ 1], cl(x_(q, t2))));
         st(kx, x_(t2, mh(acc, t2)));
-    } else if (C == 0x0c) {
+    } else if constexpr (C == 0x0c) {
         // The odd and even arms are blended: their choice is a coin toss for the predictor.
         acc = x_(acc, x_(q, t2));
         const int64_t d = dividend_of(static_cast<uint64_t>(_mm_cvtsi128_si64(acc)));
@@ -151,7 +151,7 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
         st(kx, x_(t2, mh(acc, t2)));
         acc = x_(acc, Isa::if_odd(d, p, x_(clw[s], cl(x_(p, t1)))));
         st(kr, Isa::if_odd(d, t1, x_(t1, mh(acc, t1))));
-    } else if (C == 0x10) {
+    } else if constexpr (C == 0x10) {
         // (x, y) = (Q, P) side by side; each round's keys are two entries apart per half, so
         // one 32-byte load feeds both halves, and the word interleave is one permute.
         const __m256i interleave = _mm256_load_si256(reinterpret_cast<const __m256i*>(kInterleave));
@@ -165,12 +165,12 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
         acc = x_(acc, fold(xy));
         st(kx, x_(t2, mh(acc, t2)));
         st(kr, t1);
-    } else if (C == 0x14) {
+    } else if constexpr (C == 0x14) {
         // Rounds m = 0..n do not read acc, so they all run side by side. Carry-less rounds:
         // all eight possible products of K[R..R+7], two at a time, the unused ones dropped.
         // AES rounds: four slots, taken in order, summed as prefixes so that the round count
         // picks the sum; more slots in the rare case of more rounds.
-        const unsigned n = static_cast<unsigned>(sel >> 61);
+        const unsigned n = static_cast<unsigned>(mix_last_round_of(sel));
         const unsigned u = (sel >> 28) & 0xff;
         const unsigned cl_lanes = kRev8.v[u] >> (7 - n);
         unsigned aes_lanes = kRev8.v[u ^ 0xff] >> (7 - n);
@@ -207,10 +207,10 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
         acc = x_(acc, x_(fold(sum), x_(_mm_unpacklo_epi32(xs, ys2), _mm_unpackhi_epi32(xs, ys2))));
         st(kx, x_(t2, mh(acc, t2)));
         st(kr, t1);
-    } else if (C == 0x18) {
+    } else if constexpr (C == 0x18) {
         // All eight rounds' operands at once; remainders only where a round takes them; then
         // the chain through acc, eight fixed rounds with the unused ones masked off.
-        const unsigned n = static_cast<unsigned>(sel >> 61);
+        const unsigned n = static_cast<unsigned>(mix_last_round_of(sel));
         const unsigned u = (sel >> 28) & 0xff;
         unsigned rem_lanes = kRev8.v[u] >> (7 - n);
         const unsigned last_is_rem = (rem_lanes >> n) & 1;
@@ -252,13 +252,14 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
         st(kx, last[opaque(last_is_rem)][n]);
         st(kr, x_(t1, acc));
     } else {
+        static_assert(C == 0x1c, "one branch per case");
         acc = x_(acc, cl(x_(p, t1)));
         st(kr, x_(t1, mh(acc, t1)));
         acc = x_(acc, x_(q, t2));
         st(kx, x_(t2, mh(acc, t2)));
     }
     f.acc[j] = acc;
-    f.case_of[j] = static_cast<uint8_t>(_mm_cvtsi128_si64(acc) & 0x1c);
+    f.case_of[j] = static_cast<uint8_t>(mix_case_of(static_cast<uint64_t>(_mm_cvtsi128_si64(acc))));
 }
 
 // run_case runs iteration i of case C on every nonce whose bit is set in |mask|.
@@ -316,7 +317,8 @@ template <class Isa> void run_group(Flight& f, uint32_t first, int count) {
     const __m128i nonce_mask = ld(reinterpret_cast<const char*>(f.block.nonce_mask));
     const __m128i w1 = x_(s1, s3), cl_w1 = cl(w1), cl_w3 = cl(s3);
     const __m128i start = ld(f.keys[0] + kStartOffset);
-    const uint8_t start_case = static_cast<uint8_t>(_mm_cvtsi128_si64(start) & 0x1c);
+    const uint8_t start_case =
+        static_cast<uint8_t>(mix_case_of(static_cast<uint64_t>(_mm_cvtsi128_si64(start))));
     for (int j = 0; j < count; ++j) {
         // Nonce bytes go to block bytes 44..46, i.e. bytes 12..14 of s2.
         const __m128i nonce = _mm_slli_si128(
@@ -336,21 +338,19 @@ template <class Isa> void run_group(Flight& f, uint32_t first, int count) {
     for (int j = count; j < kGroup; ++j)
         f.case_of[j] = kNoCase;
 
+#define FLIGHT_CASE_MASK(hex, kind, Isa)                                                           \
+    const uint64_t mask_##hex = Isa::case_mask(lo, hi, _mm256_set1_epi8(0x##hex));
+#define FLIGHT_RUN_CASE(hex, kind, Isa) run_case<Isa, 0x##hex>(f, mask_##hex, i);
+    // Every case's mask first, as the steps refile their nonces' next cases; then the cases in
+    // the list's order.
     for (int i = 0; i < 32; ++i) {
         const __m256i lo = _mm256_load_si256(reinterpret_cast<const __m256i*>(f.case_of));
         const __m256i hi = _mm256_load_si256(reinterpret_cast<const __m256i*>(f.case_of + 32));
-        uint64_t masks[8];
-        for (int c = 0; c < 8; ++c)
-            masks[c] = Isa::case_mask(lo, hi, _mm256_set1_epi8(static_cast<char>(4 * c)));
-        run_case<Isa, 0x00>(f, masks[0], i);
-        run_case<Isa, 0x04>(f, masks[1], i);
-        run_case<Isa, 0x08>(f, masks[2], i);
-        run_case<Isa, 0x0c>(f, masks[3], i);
-        run_case<Isa, 0x10>(f, masks[4], i);
-        run_case<Isa, 0x14>(f, masks[5], i);
-        run_case<Isa, 0x18>(f, masks[6], i);
-        run_case<Isa, 0x1c>(f, masks[7], i);
+        KEYED_MIX_CASES(FLIGHT_CASE_MASK, Isa)
+        KEYED_MIX_CASES(FLIGHT_RUN_CASE, Isa)
     }
+#undef FLIGHT_RUN_CASE
+#undef FLIGHT_CASE_MASK
 
     const __m256i s01 = join(s0, s1);
     for (int j = 0; j < count; ++j)

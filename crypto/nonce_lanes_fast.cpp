@@ -8,7 +8,8 @@
 // running while the other lane's dispatch is being repaired. That head also loads its case's
 // code address, which the lane's jump then reads directly: a jump that still had to look up
 // its table when it issued resolved that much later, after each misprediction. Compiled
-// with AES-NI and PCLMULQDQ.
+// with AES-NI and PCLMULQDQ; and a second time for the tests with ZANTU_PLAIN_SWITCH, where a
+// plain switch over the same targets stands in for the computed jump.
 #include "crypto/nonce_lanes.h"
 #include "crypto/nonce_scan.h"
 
@@ -57,16 +58,16 @@ LANE_INLINE __m128i round_mask(uint64_t sel, int n) {
     return kBitMask[(sel >> (28 + n)) & 1];
 }
 
-// Case 0x14 with N + 1 rounds. The rounds do not read acc, so they all run side by side;
+// Case 0x14 with Rounds rounds. The rounds do not read acc, so they all run side by side;
 // each computes both arms and keeps one. The AES round keys of round m start right after
 // its entry, past the keys of the AES rounds before it.
-template <int N>
+template <int Rounds>
 LANE_INLINE __m128i case_14(const char* kr, uint64_t sel, __m128i p, __m128i q, __m128i acc) {
     __m128i sum = _mm_setzero_si128();
     uint64_t o = 16;
 #pragma GCC unroll 8
-    for (int m = 0; m <= N; ++m) {
-        const int n = N - m;
+    for (int m = 0; m < Rounds; ++m) {
+        const int n = Rounds - 1 - m;
         const bool odd = (n & 1) != 0;
         const __m128i k = at(kr, 16 * m);
         const __m128i by_cl = cl(x_(k, odd ? p : q));
@@ -82,15 +83,15 @@ LANE_INLINE __m128i case_14(const char* kr, uint64_t sel, __m128i p, __m128i q, 
     return x_(acc, sum);
 }
 
-// Case 0x18 with N + 1 rounds: every round takes both the remainder and the multiply arm and
+// Case 0x18 with Rounds rounds: every round takes both the remainder and the multiply arm and
 // keeps one, so the only branch is the case dispatch. Returns acc; |k| gets the last k.
-template <int N>
+template <int Rounds>
 LANE_INLINE __m128i case_18(const char* kr, uint64_t sel, __m128i p, __m128i q, __m128i acc,
                             __m128i& k) {
     const int64_t dv = divisor_of(sel);
 #pragma GCC unroll 8
-    for (int m = 0; m <= N; ++m) {
-        const int n = N - m;
+    for (int m = 0; m < Rounds; ++m) {
+        const int n = Rounds - 1 - m;
         const bool odd = (n & 1) != 0;
         const __m128i e = at(kr, 16 * m);
         const __m128i kd = x_(e, odd ? p : q);
@@ -99,7 +100,7 @@ LANE_INLINE __m128i case_18(const char* kr, uint64_t sel, __m128i p, __m128i q, 
             rem_low32(dividend_of(static_cast<uint64_t>(_mm_cvtsi128_si64(kd))), dv);
         const __m128i mask = round_mask(sel, n);
         acc = pick(x_(acc, mh(acc, km)), x_(acc, _mm_cvtsi32_si128(static_cast<int>(rem))), mask);
-        if (m == N) k = pick(km, kd, mask);
+        if (m == Rounds - 1) k = pick(km, kd, mask);
     }
     return acc;
 }
@@ -111,9 +112,16 @@ struct LaneStart {
     uint32_t* touch; // as in Lane
 };
 
+// The dispatch has one slot per (case, round count) pair. lane_slot returns the slot of case
+// |case_bits| (mix_case_of) with last round |last_round| (mix_last_round_of).
+constexpr int kLaneSlots = 64;
+constexpr uint64_t lane_slot(uint64_t case_bits, uint64_t last_round) {
+    return case_bits << 1 | last_round;
+}
+
 // What one iteration needs before its case runs: selector, picks, working blocks, dispatch.
 struct Head {
-    uint64_t sel, r_off, x_off, target;
+    uint64_t sel, r_off, x_off, slot;
     __m128i p, q, t1, t2;
 };
 
@@ -130,38 +138,37 @@ LANE_INLINE Head head_of(const Lane& lane, int i, __m128i acc) {
     h.q = lane.w[j ^ 1];
     h.t1 = at(lane.key, h.x_off);
     h.t2 = at(lane.key, h.r_off);
-    h.target = (sel & 0x1c) << 1 | sel >> 61; // 8 * case + round count
+    h.slot = lane_slot(mix_case_of(sel), mix_last_round_of(sel));
     return h;
 }
 
-// mix_case runs case T (a dispatch target) on |h| and returns the new accumulator.
-template <int T> LANE_INLINE __m128i mix_case(const Lane& lane, const Head& h, __m128i acc) {
+// mix_case runs case C (its selector bits) on |h| and returns the new accumulator. Rounds is
+// the round count of a looped case's target, 0 for a case that runs the same code for all.
+template <unsigned C, int Rounds>
+LANE_INLINE __m128i mix_case(const Lane& lane, const Head& h, __m128i acc) {
+    static_assert((C & ~kMixCaseBits) == 0 && Rounds >= 0 && Rounds <= 8, "a selector's case");
     const uint64_t sel = h.sel;
     char* const key = lane.key;
     __m128i* const kr = reinterpret_cast<__m128i*>(key + h.r_off);
     __m128i* const kx = reinterpret_cast<__m128i*>(key + h.x_off);
     const __m128i p = h.p, q = h.q, t1 = h.t1, t2 = h.t2;
     const __m128i cl_p = lane.clw[sel & 3], cl_q = lane.clw[(sel & 3) ^ 1];
-    switch (T) {
-    case 0 ... 7:
+    if constexpr (C == 0x00) {
         acc = x_(acc, cl(x_(q, t1)));
         _mm_store_si128(kr, x_(t1, mh(acc, t1)));
         acc = x_(acc, cl(x_(p, t2)));
         _mm_store_si128(kx, x_(t2, mh(acc, t2)));
-        return acc;
-    case 8 ... 15:
+    } else if constexpr (C == 0x04) {
         acc = x_(acc, x_(cl_p, cl(x_(p, t2))));
         _mm_store_si128(kx, x_(t2, mh(acc, t2)));
         acc = x_(acc, x_(q, t1));
         _mm_store_si128(kr, x_(t1, mh(acc, t1)));
-        return acc;
-    case 16 ... 23:
+    } else if constexpr (C == 0x08) {
         acc = x_(acc, x_(p, t1));
         _mm_store_si128(kr, x_(t1, mh(acc, t1)));
         acc = x_(acc, x_(cl_q, cl(x_(q, t2))));
         _mm_store_si128(kx, x_(t2, mh(acc, t2)));
-        return acc;
-    case 24 ... 31: {
+    } else if constexpr (C == 0x0c) {
         // The odd and even arms are blended: their choice is a coin toss for the predictor.
         acc = x_(acc, x_(q, t2));
         const int64_t d = dividend_of(static_cast<uint64_t>(_mm_cvtsi128_si64(acc)));
@@ -170,9 +177,7 @@ template <int T> LANE_INLINE __m128i mix_case(const Lane& lane, const Head& h, _
         const __m128i odd = kBitMask[d & 1];
         acc = x_(acc, pick(p, x_(cl_p, cl(x_(p, t1))), odd));
         _mm_store_si128(kr, pick(t1, x_(t1, mh(acc, t1)), odd));
-        return acc;
-    }
-    case 32 ... 39: {
+    } else if constexpr (C == 0x10) {
         __m128i x = q, y = p;
 #pragma GCC unroll 3
         for (int r = 0; r < 3; ++r) {
@@ -185,50 +190,66 @@ template <int T> LANE_INLINE __m128i mix_case(const Lane& lane, const Head& h, _
         acc = x_(acc, x_(x, y));
         _mm_store_si128(kx, x_(t2, mh(acc, t2)));
         _mm_store_si128(kr, t1);
-        return acc;
-    }
-#define CASE_14(n)                                                                                 \
-    case 40 + n: {                                                                                 \
-        acc = case_14<n>(key + h.r_off, sel, p, q, acc);                                           \
-        _mm_store_si128(kx, x_(t2, mh(acc, t2)));                                                  \
-        _mm_store_si128(kr, t1);                                                                   \
-        return acc;                                                                                \
-    }
-        CASE_14(0)
-        CASE_14(1)
-        CASE_14(2)
-        CASE_14(3)
-        CASE_14(4)
-        CASE_14(5)
-        CASE_14(6)
-        CASE_14(7)
-#undef CASE_14
-#define CASE_18(n)                                                                                 \
-    case 48 + n: {                                                                                 \
-        __m128i k;                                                                                 \
-        acc = case_18<n>(key + h.r_off, sel, p, q, acc, k);                                        \
-        _mm_store_si128(kx, k);                                                                    \
-        _mm_store_si128(kr, x_(t1, acc));                                                          \
-        return acc;                                                                                \
-    }
-        CASE_18(0)
-        CASE_18(1)
-        CASE_18(2)
-        CASE_18(3)
-        CASE_18(4)
-        CASE_18(5)
-        CASE_18(6)
-        CASE_18(7)
-#undef CASE_18
-    case 56 ... 63:
+    } else if constexpr (C == 0x14) {
+        static_assert(Rounds >= 1, "0x14 has a target per round count");
+        acc = case_14<Rounds>(key + h.r_off, sel, p, q, acc);
+        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        _mm_store_si128(kr, t1);
+    } else if constexpr (C == 0x18) {
+        static_assert(Rounds >= 1, "0x18 has a target per round count");
+        __m128i k;
+        acc = case_18<Rounds>(key + h.r_off, sel, p, q, acc, k);
+        _mm_store_si128(kx, k);
+        _mm_store_si128(kr, x_(t1, acc));
+    } else {
+        static_assert(C == 0x1c, "one branch per case");
         acc = x_(acc, cl(x_(p, t1)));
         _mm_store_si128(kr, x_(t1, mh(acc, t1)));
         acc = x_(acc, x_(q, t2));
         _mm_store_si128(kx, x_(t2, mh(acc, t2)));
-        return acc;
     }
-    __builtin_unreachable();
+    return acc;
 }
+
+// The dispatch targets, in slot order, generated from the case list: LANE_TARGETS(ALL, ONE,
+// arg) expands ALL(name, case bits, arg) for a case that runs the same code whatever the round
+// count, which fills its case's eight slots, and ONE(name, case bits, rounds, arg) for each
+// round count of a looped case, which fills one slot. The jump tables, the labels and the
+// ZANTU_PLAIN_SWITCH switch all come from it.
+#define LANE_TARGETS(ALL, ONE, arg) KEYED_MIX_CASES(LANE_TARGETS_OF, ALL, ONE, arg)
+#define LANE_TARGETS_OF(hex, kind, ALL, ONE, arg) LANE_TARGETS_##kind(hex, ALL, ONE, arg)
+#define LANE_TARGETS_plain(hex, ALL, ONE, arg) ALL(case_##hex, 0x##hex, arg)
+#define LANE_TARGETS_looped(hex, ALL, ONE, arg)                                                    \
+    ONE(case_##hex##_rounds_1, 0x##hex, 1, arg)                                                    \
+    ONE(case_##hex##_rounds_2, 0x##hex, 2, arg)                                                    \
+    ONE(case_##hex##_rounds_3, 0x##hex, 3, arg)                                                    \
+    ONE(case_##hex##_rounds_4, 0x##hex, 4, arg)                                                    \
+    ONE(case_##hex##_rounds_5, 0x##hex, 5, arg)                                                    \
+    ONE(case_##hex##_rounds_6, 0x##hex, 6, arg)                                                    \
+    ONE(case_##hex##_rounds_7, 0x##hex, 7, arg)                                                    \
+    ONE(case_##hex##_rounds_8, 0x##hex, 8, arg)
+
+// Slot by slot, the case and round count that the target in that place of the list serves; a
+// jump table built from the same list in the same way puts each target where the selector's
+// case and round count send it.
+struct LaneSlot {
+    unsigned case_bits, rounds;
+};
+#define LANE_SLOT_FACTS_ALL(name, bits, unused)                                                    \
+    {bits, 1}, {bits, 2}, {bits, 3}, {bits, 4}, {bits, 5}, {bits, 6}, {bits, 7}, {bits, 8},
+#define LANE_SLOT_FACTS_ONE(name, bits, rounds, unused) {bits, rounds},
+constexpr LaneSlot kLaneSlotFacts[] = {LANE_TARGETS(LANE_SLOT_FACTS_ALL, LANE_SLOT_FACTS_ONE, ~)};
+#undef LANE_SLOT_FACTS_ONE
+#undef LANE_SLOT_FACTS_ALL
+constexpr bool lane_slots_in_place() {
+    for (int k = 0; k < kLaneSlots; ++k)
+        if (lane_slot(kLaneSlotFacts[k].case_bits, kLaneSlotFacts[k].rounds - 1) != uint64_t(k))
+            return false;
+    return true;
+}
+static_assert(sizeof kLaneSlotFacts / sizeof kLaneSlotFacts[0] == kLaneSlots &&
+                  lane_slots_in_place(),
+              "LANE_TARGETS fills each dispatch slot once, with its own case and round count");
 
 // mix_lanes runs the mixing iterations of all lanes. Each lane's next head and code address
 // follow its own case, ahead of the other lanes' dispatch. The steps are spelled out per
@@ -237,50 +258,55 @@ template <int Lanes>
 void mix_lanes(const LaneStart (&start)[Lanes], __m128i s0, __m128i s1, __m128i s3,
                __m128i (&acc)[Lanes]);
 
-// Lane N's code address for each dispatch target (8 * case + round count).
-#define R8(x) x, x, x, x, x, x, x, x
-#define LANE_TARGETS(N)                                                                            \
-    R8(&&case##N##_0), R8(&&case##N##_8), R8(&&case##N##_16), R8(&&case##N##_24),                  \
-        R8(&&case##N##_32), &&case##N##_40, &&case##N##_41, &&case##N##_42, &&case##N##_43,        \
-        &&case##N##_44, &&case##N##_45, &&case##N##_46, &&case##N##_47, &&case##N##_48,            \
-        &&case##N##_49, &&case##N##_50, &&case##N##_51, &&case##N##_52, &&case##N##_53,            \
-        &&case##N##_54, &&case##N##_55, R8(&&case##N##_56)
-#define LANE_CASE(N, T)                                                                            \
-    case##N##_##T:                                                                                 \
-        acc[N] = mix_case<T>(lane[N], head[N], acc[N]);                                            \
-        goto done##N;
+// A target's code on lane N: its case, with its round count (0: any).
+#define LANE_RUN(bits, rounds, N) acc[N] = mix_case<bits, rounds>(lane[N], head[N], acc[N]);
+#ifdef ZANTU_PLAIN_SWITCH
+// The same targets behind a switch on the slot: plain C++, for the tests to hold the computed
+// jump to.
+#define LANE_CASE_ALL(name, bits, N)                                                               \
+    case lane_slot(bits, 0):                                                                       \
+    case lane_slot(bits, 1):                                                                       \
+    case lane_slot(bits, 2):                                                                       \
+    case lane_slot(bits, 3):                                                                       \
+    case lane_slot(bits, 4):                                                                       \
+    case lane_slot(bits, 5):                                                                       \
+    case lane_slot(bits, 6):                                                                       \
+    case lane_slot(bits, 7):                                                                       \
+        LANE_RUN(bits, 0, N) break;
+#define LANE_CASE_ONE(name, bits, rounds, N)                                                       \
+    case lane_slot(bits, rounds - 1):                                                              \
+        LANE_RUN(bits, rounds, N) break;
 #define LANE_STEP(N)                                                                               \
     {                                                                                              \
-        static const void* const kTargets[64] = {LANE_TARGETS(N)};                                 \
-        if (i == 0) dest[N] = kTargets[head[N].target];                                            \
+        switch (head[N].slot) {                                                                    \
+            LANE_TARGETS(LANE_CASE_ALL, LANE_CASE_ONE, N)                                          \
+        default: __builtin_unreachable();                                                          \
+        }                                                                                          \
+        if (i < 31) head[N] = head_of(lane[N], i + 1, acc[N]);                                     \
+    }
+#define LANE_JUMP_STATE(LANES)
+#else
+// Lane N's code address for each slot, and its labelled targets.
+#define R8(x) x, x, x, x, x, x, x, x
+#define LANE_ADDRESS_ALL(name, bits, N) R8(&&name##_lane##N),
+#define LANE_ADDRESS_ONE(name, bits, rounds, N) &&name##_lane##N,
+#define LANE_LABEL_ALL(name, bits, N) name##_lane##N : LANE_RUN(bits, 0, N) goto done##N;
+#define LANE_LABEL_ONE(name, bits, rounds, N)                                                      \
+    name##_lane##N : LANE_RUN(bits, rounds, N) goto done##N;
+#define LANE_STEP(N)                                                                               \
+    {                                                                                              \
+        static const void* const kTargets[kLaneSlots] = {                                          \
+            LANE_TARGETS(LANE_ADDRESS_ALL, LANE_ADDRESS_ONE, N)};                                  \
+        if (i == 0) dest[N] = kTargets[head[N].slot];                                              \
         goto* dest[N];                                                                             \
-        LANE_CASE(N, 0)                                                                            \
-        LANE_CASE(N, 8)                                                                            \
-        LANE_CASE(N, 16)                                                                           \
-        LANE_CASE(N, 24)                                                                           \
-        LANE_CASE(N, 32)                                                                           \
-        LANE_CASE(N, 40)                                                                           \
-        LANE_CASE(N, 41)                                                                           \
-        LANE_CASE(N, 42)                                                                           \
-        LANE_CASE(N, 43)                                                                           \
-        LANE_CASE(N, 44)                                                                           \
-        LANE_CASE(N, 45)                                                                           \
-        LANE_CASE(N, 46)                                                                           \
-        LANE_CASE(N, 47)                                                                           \
-        LANE_CASE(N, 48)                                                                           \
-        LANE_CASE(N, 49)                                                                           \
-        LANE_CASE(N, 50)                                                                           \
-        LANE_CASE(N, 51)                                                                           \
-        LANE_CASE(N, 52)                                                                           \
-        LANE_CASE(N, 53)                                                                           \
-        LANE_CASE(N, 54)                                                                           \
-        LANE_CASE(N, 55)                                                                           \
-        LANE_CASE(N, 56)                                                                           \
+        LANE_TARGETS(LANE_LABEL_ALL, LANE_LABEL_ONE, N)                                            \
         done##N : if (i < 31) {                                                                    \
             head[N] = head_of(lane[N], i + 1, acc[N]);                                             \
-            dest[N] = kTargets[head[N].target];                                                    \
+            dest[N] = kTargets[head[N].slot];                                                      \
         }                                                                                          \
     }
+#define LANE_JUMP_STATE(LANES) const void* dest[LANES];
+#endif
 // The working blocks are built in this frame: addressed off its stack pointer, they need no
 // pointer register.
 #define MIX_LANES(LANES, STEPS)                                                                    \
@@ -291,7 +317,7 @@ void mix_lanes(const LaneStart (&start)[Lanes], __m128i s0, __m128i s1, __m128i 
         Lane lane[LANES];                                                                          \
         __m128i acc[LANES];                                                                        \
         Head head[LANES];                                                                          \
-        const void* dest[LANES];                                                                   \
+        LANE_JUMP_STATE(LANES)                                                                     \
         for (int l = 0; l < LANES; ++l) {                                                          \
             w[l][0] = x_(s0, start[l].s2);                                                         \
             w[l][1] = x_(s1, s3);                                                                  \
@@ -312,10 +338,23 @@ MIX_LANES(1, LANE_STEP(0))
 MIX_LANES(2, {LANE_STEP(0) LANE_STEP(1)})
 MIX_LANES(3, {LANE_STEP(0) LANE_STEP(1) LANE_STEP(2)})
 #undef MIX_LANES
+#undef LANE_JUMP_STATE
 #undef LANE_STEP
-#undef LANE_CASE
-#undef LANE_TARGETS
+#ifdef ZANTU_PLAIN_SWITCH
+#undef LANE_CASE_ONE
+#undef LANE_CASE_ALL
+#else
+#undef LANE_LABEL_ONE
+#undef LANE_LABEL_ALL
+#undef LANE_ADDRESS_ONE
+#undef LANE_ADDRESS_ALL
 #undef R8
+#endif
+#undef LANE_RUN
+#undef LANE_TARGETS_looped
+#undef LANE_TARGETS_plain
+#undef LANE_TARGETS_OF
+#undef LANE_TARGETS
 
 } // namespace
 

@@ -1,6 +1,7 @@
 // The multi-nonce paths against Finalize: digests over many nonces and jobs, steered corner
 // selectors, other input lengths, the key left intact, and the batch loop's stopping rules.
-// Every test runs on each path this processor has.
+// Every test runs on each path this processor has, and the whole file runs twice: against the
+// lane path's computed jump and against its plain-switch build.
 #include "crypto/nonce_lanes.h"
 
 #include <cstring>
