@@ -30,7 +30,7 @@ bool use_form(benchmark::State& state, int32_t fast) {
 }
 
 std::vector<uint8_t> hash_input() {
-    std::vector<uint8_t> in(1487);
+    std::vector<uint8_t> in(kHashInputBytes);
     for (size_t i = 0; i < in.size(); ++i)
         in[i] = static_cast<uint8_t>(i * 7 + 3);
     return in;
@@ -45,7 +45,7 @@ void BM_Finalize(benchmark::State& state) {
     uint32_t nonce = 0;
     uint8_t out[32];
     for (auto _ : state) {
-        std::memcpy(h.current + 44, &nonce, 3);
+        std::memcpy(h.current + kBlockNonceOffset, &nonce, kNonceBytes);
         h.Finalize(out);
         benchmark::DoNotOptimize(out);
         ++nonce;

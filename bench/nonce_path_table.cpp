@@ -53,13 +53,13 @@ Calibration calibrate() {
 }
 
 std::vector<uint8_t> hash_input(uint32_t salt) {
-    std::vector<uint8_t> in(1487);
+    std::vector<uint8_t> in(kHashInputBytes);
     uint64_t s = 0x9e3779b97f4a7c15ull * (salt + 1);
     for (auto& b : in) {
         s ^= s << 13, s ^= s >> 7, s ^= s << 17;
         b = static_cast<uint8_t>(s);
     }
-    in[140] = 0xfd, in[141] = 0x40, in[142] = 0x05;
+    std::memcpy(in.data() + kHeaderBytes, kSolutionPrefix, sizeof kSolutionPrefix);
     return in;
 }
 

@@ -5,11 +5,9 @@
 #include "crypto/aligned.h"
 #include "crypto/cpu_dispatch.h"
 #include "crypto/hash_key.h"
+#include "crypto/layout.h"
 
 namespace {
-
-// Entries 0..511 are the ones the mixing function picks by index, and so the ones backed up.
-constexpr size_t kIndexedBytes = 8192;
 
 thread_local uint8_t* thread_key_buffer = nullptr;
 thread_local KeySeedRecord* thread_key_record = nullptr;
@@ -62,6 +60,7 @@ KeySeedRecord* ThreadKeyRecord() {
 }
 
 __m128i** ThreadTouchList() {
+    // The backup of the indexed entries follows the key, the touch list the backup.
     return reinterpret_cast<__m128i**>(thread_key_buffer + thread_key_record->keySize +
                                        kIndexedBytes);
 }

@@ -27,7 +27,8 @@ uint8_t* ThreadKeyBuffer();
 // ThreadKeyRecord returns the calling thread's seed record, or null before AcquireKeyBuffer.
 KeySeedRecord* ThreadKeyRecord();
 
-// ThreadTouchList returns the 64 entry references at byte keySize + 8192 of the key buffer.
+// ThreadTouchList returns the thread's touch list (kTouchEntries entry references), behind
+// the backup of the key buffer.
 __m128i** ThreadTouchList();
 
 // PrepareKey makes the thread's key the expansion of |seed|: expands when the seed differs

@@ -5,11 +5,8 @@
 
 #include <immintrin.h>
 
+#include "crypto/layout.h"
 #include "crypto/keyed_mix_impl.h"
-
-// kStartEntry: the key entry that holds the accumulator's start value; the 512 entries before
-// it are the indexed ones.
-constexpr int kStartEntry = 513;
 
 // FastOps are the block primitives of the fast forms, for keyed_mix_rounds.
 struct FastOps {
@@ -32,10 +29,10 @@ struct FastOps {
 
     static KEYED_MIX_INLINE __m128i* start(__m128i* key, uint64_t) { return key + kStartEntry; }
     static KEYED_MIX_INLINE __m128i* entry_r(__m128i* key, uint64_t sel, uint64_t) {
-        return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) + ((sel >> 1) & 0x1FF0));
+        return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) + ((sel >> 1) & kEntryOffsetMask));
     }
     static KEYED_MIX_INLINE __m128i* entry_x(__m128i* key, uint64_t sel, uint64_t) {
-        return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) + ((sel >> 28) & 0x1FF0));
+        return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) + ((sel >> 28) & kEntryOffsetMask));
     }
 };
 

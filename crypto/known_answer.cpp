@@ -17,12 +17,10 @@ constexpr uint64_t kFirstWords[3] = {0xbfef9c8e7ef68422, 0xf320912b8134870c,
 constexpr uint64_t kWordsFold = 0xb030aac7269f27f3;
 
 // Byte i is i mod 256 but for the solution-length prefix; the nonce goes in the last three.
-void known_answer_input(uint8_t input[1487]) {
-    for (size_t i = 0; i < 1487; ++i)
+void known_answer_input(uint8_t input[kHashInputBytes]) {
+    for (size_t i = 0; i < kHashInputBytes; ++i)
         input[i] = static_cast<uint8_t>(i);
-    input[140] = 0xfd;
-    input[141] = 0x40;
-    input[142] = 0x05;
+    std::memcpy(input + kHeaderBytes, kSolutionPrefix, sizeof kSolutionPrefix);
 }
 
 bool words_known(const uint64_t words[kNonces]) {
@@ -57,7 +55,7 @@ uint64_t fold_known_answer_words(const uint64_t* words, uint32_t count) {
 }
 
 KnownAnswerFault known_answer_fault(CZantuHashV2& hasher) {
-    alignas(32) uint8_t input[1487];
+    alignas(32) uint8_t input[kHashInputBytes];
     known_answer_input(input);
     hasher.Reset();
     hasher.Write(input, sizeof input);

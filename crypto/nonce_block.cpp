@@ -12,7 +12,7 @@ void capture_nonce_block(const CZantuHashV2& hasher, NonceBlock& nb) {
     const size_t start = 32 + hasher.pending;
     for (size_t b = start; b < 64; ++b)
         nb.s[b] = nb.s[(b - start) % 16];
-    for (size_t b = 44; b < 47; ++b) {
+    for (size_t b = kBlockNonceOffset; b < kBlockNonceOffset + kNonceBytes; ++b) {
         if (b >= start) continue; // the fill overwrites this nonce byte
         nb.s[b] = 0;
         nb.nonce_mask[b - 32] = 0xff;

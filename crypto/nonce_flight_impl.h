@@ -36,7 +36,6 @@ namespace {
 #define FLIGHT_INLINE inline __attribute__((always_inline))
 
 constexpr int kGroup = 64; // nonces in flight: one bit each in a 64-bit case mask
-constexpr size_t kKeyBytes = 16 * kKeyEntries;    // one key copy: 138 cache lines
 constexpr size_t kStartOffset = 16 * kStartEntry; // the accumulator's start entry
 constexpr uint8_t kNoCase = 0xff;                 // a slot left empty by a short group
 
@@ -53,7 +52,7 @@ struct Flight {
     alignas(64) char keys[kGroup][kKeyBytes];
     uint64_t word[kGroup]; // digest bytes 24..31 of each nonce of the last group
     NonceBlock block;
-    const char* backup; // the thread's backup of entries 0..511
+    const char* backup; // the thread's backup of the indexed entries
 };
 
 // kRev8.v[u]: u with its 8 bits in reverse order. The looped cases test bit 28 + n - m of the
@@ -120,8 +119,8 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
     std::memcpy(&sel, &f.acc[j], sizeof sel);
     f.sel[i][j] = sel;
     char* const key = f.keys[j];
-    char* const kr = key + ((sel >> 1) & 0x1FF0);
-    char* const kx = key + ((sel >> 28) & 0x1FF0);
+    char* const kr = key + ((sel >> 1) & kEntryOffsetMask);
+    char* const kx = key + ((sel >> 28) & kEntryOffsetMask);
     const unsigned s = sel & 3;
     const __m128i(&pair)[4][2] = f.pair[j];
     const __m128i* const clw = f.clw[j];
@@ -282,7 +281,7 @@ FLIGHT_INLINE uint64_t finish(const Flight& f, int j, __m256i s01, __m128i s3) {
     const __m128i* mask = reinterpret_cast<const __m128i*>(nb.fill_mask);
     const __m128i t2 = _mm_blendv_epi8(f.pair[j][2][0], _mm_shuffle_epi8(vv, shuffle[0]), mask[0]);
     const __m128i t3 = _mm_blendv_epi8(s3, _mm_shuffle_epi8(vv, shuffle[1]), mask[1]);
-    const char* rc = f.keys[j] + 16 * (v & 511);
+    const char* rc = f.keys[j] + 16 * (v & kEntryIndexMask);
     __m256i a = s01, b = join(t2, t3);
 #pragma GCC unroll 5
     for (int r = 0; r < 5; ++r) {
@@ -303,7 +302,7 @@ FLIGHT_INLINE void restore(Flight& f, int count) {
     for (int i = 0; i < 32; ++i) {
         for (int j = 0; j < count; ++j) {
             const uint64_t sel = f.sel[i][j];
-            const uint64_t r = (sel >> 1) & 0x1FF0, x = (sel >> 28) & 0x1FF0;
+            const uint64_t r = (sel >> 1) & kEntryOffsetMask, x = (sel >> 28) & kEntryOffsetMask;
             st(f.keys[j] + r, ld(f.backup + r));
             st(f.keys[j] + x, ld(f.backup + x));
         }
@@ -380,7 +379,7 @@ Flight* flight_for_thread() {
 // copy itself can vouch that the copies still match the key.
 void begin(Flight& f, const CZantuHashV2& hasher) {
     const char* key = reinterpret_cast<const char*>(ThreadKeyBuffer());
-    f.backup = key + kKeyBytes;
+    f.backup = key + kBackupOffset;
     capture_nonce_block(hasher, f.block);
     for (int j = 0; j < kGroup; ++j)
         std::memcpy(f.keys[j], key, kKeyBytes);

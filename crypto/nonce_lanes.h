@@ -6,11 +6,9 @@
 #include <cstdint>
 #include <emmintrin.h>
 
+#include "crypto/layout.h"
 #include "crypto/nonce_block.h"
 #include "crypto/zantu_hash.h"
-
-// kKeyEntries: the 16-byte entries of one key copy (8832 bytes).
-constexpr int kKeyEntries = 552;
 
 // NonceLanes hashes Lanes consecutive nonces per call. Instantiated for 1, 2 and 3 lanes;
 // 2 lanes keep both key copies and the shared backup inside a 32 KiB first-level cache.

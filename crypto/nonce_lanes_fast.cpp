@@ -130,8 +130,8 @@ LANE_INLINE Head head_of(const Lane& lane, int i, __m128i acc) {
     Head h;
     const uint64_t sel = static_cast<uint64_t>(_mm_cvtsi128_si64(acc));
     h.sel = sel;
-    h.r_off = (sel >> 1) & 0x1FF0;
-    h.x_off = (sel >> 28) & 0x1FF0;
+    h.r_off = (sel >> 1) & kEntryOffsetMask;
+    h.x_off = (sel >> 28) & kEntryOffsetMask;
     lane.touch[i] = static_cast<uint32_t>(h.r_off | h.x_off << 16);
     const uint64_t j = sel & 3;
     h.p = lane.w[j];
@@ -360,8 +360,8 @@ MIX_LANES(3, {LANE_STEP(0) LANE_STEP(1) LANE_STEP(2)})
 
 template <int Lanes> bool NonceLanes<Lanes>::Usable(const CZantuHashV2& hasher) {
     return fast_hash_support == 1 && haraka512_rc_fn == haraka512_hash_rc_aesni &&
-           hasher.mixFinal == keyed_mix64_c_fast && hasher.keyIndexMask == 8191 &&
-           hasher.keySize == 16 * kKeyEntries;
+           hasher.mixFinal == keyed_mix64_c_fast && hasher.keyIndexMask == static_cast<int64_t>(kKeyIndexMask) &&
+           hasher.keySize == static_cast<int64_t>(kKeyBytes);
 }
 
 template <int Lanes> void NonceLanes<Lanes>::Begin(const CZantuHashV2& hasher) {
@@ -397,7 +397,7 @@ template <int Lanes> void NonceLanes<Lanes>::Hash(uint32_t first, uint64_t words
         const __m128i t2 = pick(s2[l], _mm_shuffle_epi8(vv, fill_shuffle[0]), fill_mask[0]);
         const __m128i t3 = pick(s3, _mm_shuffle_epi8(vv, fill_shuffle[1]), fill_mask[1]);
         words[l] = static_cast<uint64_t>(_mm_cvtsi128_si64(haraka512_rc_low(
-            s0, s1, t2, t3, reinterpret_cast<const uint8_t*>(keys_[l] + (v & 511)))));
+            s0, s1, t2, t3, reinterpret_cast<const uint8_t*>(keys_[l] + (v & kEntryIndexMask)))));
     }
     // Undo the mixing's writes from the shared backup.
     const char* backup = reinterpret_cast<const char*>(backup_);

@@ -9,9 +9,8 @@
 uint64_t nonce_digest_word(CZantuHashV2& hasher, uint32_t nonce) {
     alignas(32) uint8_t digest[32];
     uint8_t* block = hasher.current;
-    block[44] = static_cast<uint8_t>(nonce);
-    block[45] = static_cast<uint8_t>(nonce >> 8);
-    block[46] = static_cast<uint8_t>(nonce >> 16);
+    for (size_t i = 0; i < kNonceBytes; ++i)
+        block[kBlockNonceOffset + i] = static_cast<uint8_t>(nonce >> (8 * i));
     hasher.Finalize(digest);
     uint64_t word;
     std::memcpy(&word, digest + 24, 8); // x86-64 is little-endian, as the digest wants

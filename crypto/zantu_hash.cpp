@@ -6,18 +6,11 @@
 
 #include "crypto/zantu_hash.h"
 
-namespace {
-
-constexpr int64_t kKeySize = 8832;
-constexpr int64_t kKeyIndexMask = 8191;
-
-} // namespace
-
 CZantuHashV2::CZantuHashV2(int version) {
-    keySize = kKeySize;
+    keySize = static_cast<int64_t>(kKeyBytes);
     SelectMixing(version);
     if (AcquireKeyBuffer(keySize)) {
-        keyIndexMask = kKeyIndexMask;
+        keyIndexMask = static_cast<int64_t>(kKeyIndexMask);
     } else {
         keyIndexMask = 0;
         keySize = 0;

@@ -7,6 +7,7 @@
 #include "crypto/cpu_dispatch.h"
 #include "crypto/hash_key.h"
 #include "crypto/haraka.h"
+#include "crypto/layout.h"
 #include "crypto/keyed_mix.h"
 
 // CZantuHashV2 absorbs one input prefix once and finishes many digests of it, one per

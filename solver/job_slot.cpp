@@ -52,10 +52,11 @@ void check_commitment(JobSlot& slot) {
         return;
     }
     uint8_t* record = slot.commit_record;
-    std::memcpy(record, slot.header + 4, 96);
-    std::memset(record + 96, 0, 32);
-    std::memcpy(record + 128, slot.header + 104, 4);
-    std::memcpy(record + 132, slot.solution + 8, 64);
+    std::memcpy(record, slot.header + kHeaderFieldsOffset, kHeaderFieldsBytes);
+    std::memset(record + kRecordNonceOffset, 0, kHeaderNonceBytes);
+    std::memcpy(record + kRecordBitsOffset, slot.header + kHeaderBitsOffset, kHeaderBitsBytes);
+    std::memcpy(record + kRecordSolutionOffset, slot.solution + kSolutionCommittedOffset,
+                kSolutionCommittedBytes);
     if (all_zero(record, sizeof slot.commit_record)) {
         slot.commit_record_empty = 1;
         slot.commit_header = 1;
@@ -66,14 +67,14 @@ void check_commitment(JobSlot& slot) {
     const auto matches = [&slot] {
         blake2b_default_hash(slot.commit_digest, slot.commit_record, sizeof slot.commit_record);
         return !all_zero(slot.commit_digest, 32) &&
-               std::memcmp(slot.commit_digest, slot.solution + 92, 32) == 0;
+               std::memcmp(slot.commit_digest, slot.solution + kCommitDigestOffset, 32) == 0;
     };
     slot.commit_record_empty = 0;
     if (matches()) {
         slot.commit_header = 1;
         return;
     }
-    std::memcpy(record + 96, slot.fixed_nonce, slot.fixed_nonce_bytes);
+    std::memcpy(record + kRecordNonceOffset, slot.fixed_nonce, slot.fixed_nonce_bytes);
     slot.commit_header = matches() ? 1 : 0;
 }
 
@@ -85,7 +86,7 @@ void reset_job_slot(JobSlot& slot) {
     slot.commit_record_empty = 0;
     slot.commit_header = 0;
     slot.fixed_nonce_bytes = 4;
-    slot.solution_len = 1344;
+    slot.solution_len = kSolutionBytes;
     std::memset(slot.pool_id_text, 0, sizeof slot.pool_id_text);
     std::memset(slot.target, 0, sizeof slot.target);
     std::memset(slot.job_id, 0, sizeof slot.job_id);

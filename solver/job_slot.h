@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "solver/job_layout.h"
+
 // pool_count: number of job slots, one per pool id.
 constexpr uint32_t pool_count = 3;
 
@@ -22,11 +24,11 @@ struct JobSlot {
     char pool_id_text[2];
     uint8_t target[32];
     char job_id[job_id_len];
-    uint8_t header[140];
-    uint8_t solution[1344];
-    uint8_t fixed_nonce[8];
+    uint8_t header[kHeaderBytes];
+    uint8_t solution[kSolutionBytes];
+    uint8_t fixed_nonce[kMaxFixedNonceBytes];
     uint8_t commit_digest[32];
-    uint8_t commit_record[196];
+    uint8_t commit_record[kCommitRecordBytes];
     uint64_t last_batch_hashes;
     uint64_t nonce_base;
     uint16_t extra_nonce_word;

@@ -27,37 +27,37 @@ bool all_zero(const uint8_t* data, size_t len) {
 } // namespace
 
 void build_hash_input(const JobSlot& slot, uint8_t* input) {
-    std::memcpy(input, slot.header, 140);
-    input[140] = 0xfd;
-    input[141] = 0x40;
-    input[142] = 0x05;
-    std::memcpy(input + 143, slot.solution, 1344);
+    std::memcpy(input, slot.header, kHeaderBytes);
+    std::memcpy(input + kHeaderBytes, kSolutionPrefix, sizeof kSolutionPrefix);
+    std::memcpy(input + kSolutionOffset, slot.solution, kSolutionBytes);
 }
 
 void prepare_nonce_area(JobSlot& slot) {
     const size_t n = slot.fixed_nonce_bytes;
     slot.new_job = 0;
     if (slot.commit_record_empty) {
-        std::memset(slot.header + 108, 0, 32);
+        std::memset(slot.header + kHeaderNonceOffset, 0, kHeaderNonceBytes);
     } else if (slot.commit_header) {
         // The header fields travel in the commitment instead, so the hashed header keeps
         // only the version and the time.
-        std::memset(slot.header + 4, 0, 96);
-        std::memset(slot.header + 104, 0, 36);
-        std::memset(slot.solution + 8, 0, 64);
-        std::memcpy(slot.commit_record + 96, slot.fixed_nonce, n);
-        slot.commit_record[96 + n] = slot.extra_nonce_byte;
+        std::memset(slot.header + kHeaderFieldsOffset, 0, kHeaderFieldsBytes);
+        std::memset(slot.header + kHeaderBitsOffset, 0, kHeaderBytes - kHeaderBitsOffset);
+        std::memset(slot.solution + kSolutionCommittedOffset, 0, kSolutionCommittedBytes);
+        std::memcpy(slot.commit_record + kRecordNonceOffset, slot.fixed_nonce, n);
+        slot.commit_record[kRecordNonceOffset + n] = slot.extra_nonce_byte;
         blake2b_default_hash(slot.commit_digest, slot.commit_record, sizeof slot.commit_record);
         if (!all_zero(slot.commit_digest, 32))
-            std::memcpy(slot.solution + 92, slot.commit_digest, 32);
+            std::memcpy(slot.solution + kCommitDigestOffset, slot.commit_digest,
+                        kCommitDigestBytes);
     } else {
         // The solution line's nonce tail is the top level and zeros: the hashed header must
         // say the same, whatever the job line put there.
-        std::memcpy(slot.header + 108, slot.fixed_nonce, n);
-        slot.header[108 + n] = slot.extra_nonce_byte;
-        std::memset(slot.header + 109 + n, 0, 31 - n);
+        uint8_t* nonce = slot.header + kHeaderNonceOffset;
+        std::memcpy(nonce, slot.fixed_nonce, n);
+        nonce[n] = slot.extra_nonce_byte;
+        std::memset(nonce + n + 1, 0, kHeaderNonceBytes - n - 1);
     }
-    uint8_t* area = slot.solution + 1329;
+    uint8_t* area = slot.solution + kSolutionNonceAreaOffset;
     std::memcpy(area, slot.fixed_nonce, n);
     area[n] = static_cast<uint8_t>(cpu_id % 255);
     area[n + 1] = static_cast<uint8_t>(slot.extra_nonce_word);
@@ -77,9 +77,8 @@ struct CandidateReport {
 void report_candidate(void* context, uint32_t nonce) {
     const CandidateReport& report = *static_cast<CandidateReport*>(context);
     ++*report.candidates;
-    report.input[hash_input_len - 3] = static_cast<uint8_t>(nonce);
-    report.input[hash_input_len - 2] = static_cast<uint8_t>(nonce >> 8);
-    report.input[hash_input_len - 1] = static_cast<uint8_t>(nonce >> 16);
+    for (size_t i = 0; i < kNonceBytes; ++i)
+        report.input[kHashInputBytes - kNonceBytes + i] = static_cast<uint8_t>(nonce >> (8 * i));
     print_solution_line(*report.slot, report.input);
 }
 
@@ -100,7 +99,7 @@ bool line_arrived(void*) {
 CandidateChecks candidate_checks = {0, 0};
 
 uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates) {
-    alignas(32) uint8_t input[hash_input_len];
+    alignas(32) uint8_t input[kHashInputBytes];
     build_hash_input(slot, input);
 
     CZantuHashV2& hasher = *active_hasher;

@@ -12,9 +12,6 @@ struct JobSlot;
 // written) and refused (not written, reported on standard error), since start.
 extern CandidateChecks candidate_checks;
 
-// hash_input_len: header, the length prefix fd 40 05 and the solution.
-constexpr size_t hash_input_len = 1487;
-
 // build_hash_input writes the slot's 1487-byte hash input into |input|.
 void build_hash_input(const JobSlot& slot, uint8_t* input);
 

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "solver/job_layout.h"
 #include "solver/job_slot.h"
 #include "solver/settings.h"
 
@@ -41,11 +42,11 @@ int solution_pool_id(const JobSlot& slot) {
 
 void print_solution_line(const JobSlot& slot, const uint8_t* input) {
     std::printf("sol: %d %s ", solution_pool_id(slot), slot.job_id);
-    std::printf("%02x%02x%02x%02x ", slot.header[100], slot.header[101], slot.header[102],
-                slot.header[103]);
+    const uint8_t* time = slot.header + kHeaderTimeOffset;
+    std::printf("%02x%02x%02x%02x ", time[0], time[1], time[2], time[3]);
     uint8_t tail[32] = {};
     tail[0] = slot.extra_nonce_byte;
     std::printf("%s ", hex_string(tail, static_cast<uint32_t>(32 - slot.fixed_nonce_bytes)));
-    std::printf("%s%s\n", "fd4005", hex_string(input + 143, 1344));
+    std::printf("%s%s\n", "fd4005", hex_string(input + kSolutionOffset, kSolutionBytes));
     flush_protocol_output();
 }

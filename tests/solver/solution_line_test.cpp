@@ -17,7 +17,7 @@ struct PrintedLine {
 
 PrintedLine print_for(const JobSlot& slot) {
     PrintedLine printed;
-    printed.input.resize(hash_input_len);
+    printed.input.resize(kHashInputBytes);
     build_hash_input(slot, printed.input.data());
     printed.input[1484] = 0x56;
     printed.input[1485] = 0x34;
