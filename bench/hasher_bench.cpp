@@ -36,8 +36,8 @@ std::vector<uint8_t> hash_input() {
     return in;
 }
 
-void BM_Finalize(benchmark::State& state) {
-    if (!use_form(state, static_cast<int32_t>(state.range(0)))) return;
+void BM_Finalize(benchmark::State& state, int32_t fast) {
+    if (!use_form(state, fast)) return;
     CZantuHashV2 h(4);
     const std::vector<uint8_t> in = hash_input();
     h.Write(in.data(), in.size());
@@ -71,8 +71,8 @@ template <int Lanes> void BM_NonceLanes(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * Lanes);
 }
 
-void BM_PrepareKeyExpand(benchmark::State& state) {
-    if (!use_form(state, static_cast<int32_t>(state.range(0)))) return;
+void BM_PrepareKeyExpand(benchmark::State& state, int32_t fast) {
+    if (!use_form(state, fast)) return;
     CZantuHashV2 h(4);
     alignas(16) uint8_t seeds[2][32] = {{1}, {2}};
     int which = 0;
@@ -82,8 +82,8 @@ void BM_PrepareKeyExpand(benchmark::State& state) {
     }
 }
 
-void BM_PrepareKeyRestore(benchmark::State& state) {
-    if (!use_form(state, static_cast<int32_t>(state.range(0)))) return;
+void BM_PrepareKeyRestore(benchmark::State& state, int32_t fast) {
+    if (!use_form(state, fast)) return;
     CZantuHashV2 h(4);
     alignas(16) uint8_t seed[32] = {3};
     PrepareKey(seed);
@@ -93,8 +93,8 @@ void BM_PrepareKeyRestore(benchmark::State& state) {
     }
 }
 
-void BM_Write1487(benchmark::State& state) {
-    if (!use_form(state, static_cast<int32_t>(state.range(0)))) return;
+void BM_WriteHashInput(benchmark::State& state, int32_t fast) {
+    if (!use_form(state, fast)) return;
     CZantuHashV2 h(4);
     const std::vector<uint8_t> in = hash_input();
     for (auto _ : state) {
@@ -105,15 +105,18 @@ void BM_Write1487(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(in.size()));
 }
 
-// Argument 1 is the fast form, 0 the portable one.
-BENCHMARK(BM_Finalize)->ArgName("fast")->Arg(1)->Arg(0);
-// Items are nonces: compare items_per_second with BM_Finalize/fast:1.
+BENCHMARK_CAPTURE(BM_Finalize, fast, 1);
+BENCHMARK_CAPTURE(BM_Finalize, portable, 0);
+// Items are nonces: compare items_per_second with BM_Finalize/fast.
 BENCHMARK_TEMPLATE(BM_NonceLanes, 1);
 BENCHMARK_TEMPLATE(BM_NonceLanes, 2);
 BENCHMARK_TEMPLATE(BM_NonceLanes, 3);
-BENCHMARK(BM_PrepareKeyExpand)->ArgName("fast")->Arg(1)->Arg(0);
-BENCHMARK(BM_PrepareKeyRestore)->ArgName("fast")->Arg(1)->Arg(0);
-BENCHMARK(BM_Write1487)->ArgName("fast")->Arg(1)->Arg(0);
+BENCHMARK_CAPTURE(BM_PrepareKeyExpand, fast, 1);
+BENCHMARK_CAPTURE(BM_PrepareKeyExpand, portable, 0);
+BENCHMARK_CAPTURE(BM_PrepareKeyRestore, fast, 1);
+BENCHMARK_CAPTURE(BM_PrepareKeyRestore, portable, 0);
+BENCHMARK_CAPTURE(BM_WriteHashInput, fast, 1);
+BENCHMARK_CAPTURE(BM_WriteHashInput, portable, 0);
 
 } // namespace
 

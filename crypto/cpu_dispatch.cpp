@@ -124,9 +124,9 @@ const HashForms kPortableForms = {
 
 const HashForms kFastForms = {
     "fast",
-    haraka256_hash_aesni,
-    haraka512_hash_aesni,
-    haraka512_hash_rc_aesni,
+    haraka256_hash_fast,
+    haraka512_hash_fast,
+    haraka512_hash_rc_fast,
     {keyed_mix64_a_fast, keyed_mix64_b_fast, keyed_mix64_c_fast},
     {keyed_mix128_a_fast, keyed_mix128_b_fast, keyed_mix128_c_fast},
 };

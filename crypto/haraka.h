@@ -35,12 +35,12 @@ void haraka512_hash_portable(uint8_t* out, const uint8_t* in);
 // to all 32 bytes of |out|.
 void haraka512_hash_rc_portable(uint8_t* out, const uint8_t* in, const uint8_t* rc);
 
-// haraka256_hash_aesni is haraka256_hash_portable with AES-NI. |in| must be 16-byte aligned.
-void haraka256_hash_aesni(uint8_t* out, const uint8_t* in);
+// haraka256_hash_fast is haraka256_hash_portable with AES-NI. |in| must be 16-byte aligned.
+void haraka256_hash_fast(uint8_t* out, const uint8_t* in);
 
-// haraka512_hash_aesni is haraka512_hash_portable with AES-NI. |in| must be 16-byte aligned.
-void haraka512_hash_aesni(uint8_t* out, const uint8_t* in);
+// haraka512_hash_fast is haraka512_hash_portable with AES-NI. |in| must be 16-byte aligned.
+void haraka512_hash_fast(uint8_t* out, const uint8_t* in);
 
-// haraka512_hash_rc_aesni computes only out[24..31] of haraka512_hash_rc_portable and
+// haraka512_hash_rc_fast computes only out[24..31] of haraka512_hash_rc_portable and
 // leaves out[0..23] untouched. |in| and |rc| must be 16-byte aligned.
-void haraka512_hash_rc_aesni(uint8_t* out, const uint8_t* in, const uint8_t* rc);
+void haraka512_hash_rc_fast(uint8_t* out, const uint8_t* in, const uint8_t* rc);

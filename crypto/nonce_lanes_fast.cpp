@@ -16,7 +16,7 @@
 #include <cstring>
 #include <immintrin.h>
 
-#include "crypto/haraka_aesni_rounds.h"
+#include "crypto/haraka_fast_rounds.h"
 #include "crypto/keyed_mix_fast_ops.h"
 
 namespace {
@@ -32,7 +32,7 @@ LANE_INLINE __m128i mh(__m128i a, __m128i b) {
 LANE_INLINE __m128i aes(__m128i x, __m128i k) {
     return _mm_aesenc_si128(x, k);
 }
-LANE_INLINE __m128i x_(__m128i a, __m128i b) {
+LANE_INLINE __m128i xor_(__m128i a, __m128i b) {
     return _mm_xor_si128(a, b);
 }
 LANE_INLINE __m128i pick(__m128i if_clear, __m128i if_set, __m128i mask) {
@@ -70,17 +70,17 @@ LANE_INLINE __m128i case_14(const char* kr, uint64_t sel, __m128i p, __m128i q, 
         const int n = Rounds - 1 - m;
         const bool odd = (n & 1) != 0;
         const __m128i k = at(kr, 16 * m);
-        const __m128i by_cl = cl(x_(k, odd ? p : q));
+        const __m128i by_cl = cl(xor_(k, odd ? p : q));
         const char* rk = kr + 16 * m + o;
         __m128i x = aes(k, at(rk, 0));
         __m128i y = aes(odd ? q : p, at(rk, 16));
         x = aes(x, at(rk, 32));
         y = aes(y, at(rk, 48));
-        const __m128i by_aes = x_(_mm_unpacklo_epi32(x, y), _mm_unpackhi_epi32(x, y));
-        sum = x_(sum, pick(by_aes, by_cl, round_mask(sel, n)));
+        const __m128i by_aes = xor_(_mm_unpacklo_epi32(x, y), _mm_unpackhi_epi32(x, y));
+        sum = xor_(sum, pick(by_aes, by_cl, round_mask(sel, n)));
         o += 64 & (((sel >> (28 + n)) & 1) - 1);
     }
-    return x_(acc, sum);
+    return xor_(acc, sum);
 }
 
 // Case 0x18 with Rounds rounds: every round takes both the remainder and the multiply arm and
@@ -94,12 +94,12 @@ LANE_INLINE __m128i case_18(const char* kr, uint64_t sel, __m128i p, __m128i q, 
         const int n = Rounds - 1 - m;
         const bool odd = (n & 1) != 0;
         const __m128i e = at(kr, 16 * m);
-        const __m128i kd = x_(e, odd ? p : q);
-        const __m128i km = cl(x_(e, odd ? q : p));
+        const __m128i kd = xor_(e, odd ? p : q);
+        const __m128i km = cl(xor_(e, odd ? q : p));
         const uint32_t rem =
             rem_low32(dividend_of(static_cast<uint64_t>(_mm_cvtsi128_si64(kd))), dv);
         const __m128i mask = round_mask(sel, n);
-        acc = pick(x_(acc, mh(acc, km)), x_(acc, _mm_cvtsi32_si128(static_cast<int>(rem))), mask);
+        acc = pick(xor_(acc, mh(acc, km)), xor_(acc, _mm_cvtsi32_si128(static_cast<int>(rem))), mask);
         if (m == Rounds - 1) k = pick(km, kd, mask);
     }
     return acc;
@@ -154,29 +154,29 @@ LANE_INLINE __m128i mix_case(const Lane& lane, const Head& h, __m128i acc) {
     const __m128i p = h.p, q = h.q, t1 = h.t1, t2 = h.t2;
     const __m128i cl_p = lane.clw[sel & 3], cl_q = lane.clw[(sel & 3) ^ 1];
     if constexpr (C == 0x00) {
-        acc = x_(acc, cl(x_(q, t1)));
-        _mm_store_si128(kr, x_(t1, mh(acc, t1)));
-        acc = x_(acc, cl(x_(p, t2)));
-        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        acc = xor_(acc, cl(xor_(q, t1)));
+        _mm_store_si128(kr, xor_(t1, mh(acc, t1)));
+        acc = xor_(acc, cl(xor_(p, t2)));
+        _mm_store_si128(kx, xor_(t2, mh(acc, t2)));
     } else if constexpr (C == 0x04) {
-        acc = x_(acc, x_(cl_p, cl(x_(p, t2))));
-        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
-        acc = x_(acc, x_(q, t1));
-        _mm_store_si128(kr, x_(t1, mh(acc, t1)));
+        acc = xor_(acc, xor_(cl_p, cl(xor_(p, t2))));
+        _mm_store_si128(kx, xor_(t2, mh(acc, t2)));
+        acc = xor_(acc, xor_(q, t1));
+        _mm_store_si128(kr, xor_(t1, mh(acc, t1)));
     } else if constexpr (C == 0x08) {
-        acc = x_(acc, x_(p, t1));
-        _mm_store_si128(kr, x_(t1, mh(acc, t1)));
-        acc = x_(acc, x_(cl_q, cl(x_(q, t2))));
-        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        acc = xor_(acc, xor_(p, t1));
+        _mm_store_si128(kr, xor_(t1, mh(acc, t1)));
+        acc = xor_(acc, xor_(cl_q, cl(xor_(q, t2))));
+        _mm_store_si128(kx, xor_(t2, mh(acc, t2)));
     } else if constexpr (C == 0x0c) {
         // The odd and even arms are blended: their choice is a coin toss for the predictor.
-        acc = x_(acc, x_(q, t2));
+        acc = xor_(acc, xor_(q, t2));
         const int64_t d = dividend_of(static_cast<uint64_t>(_mm_cvtsi128_si64(acc)));
-        acc = x_(acc, _mm_cvtsi32_si128(static_cast<int>(rem_low32(d, divisor_of(sel)))));
-        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        acc = xor_(acc, _mm_cvtsi32_si128(static_cast<int>(rem_low32(d, divisor_of(sel)))));
+        _mm_store_si128(kx, xor_(t2, mh(acc, t2)));
         const __m128i odd = kBitMask[d & 1];
-        acc = x_(acc, pick(p, x_(cl_p, cl(x_(p, t1))), odd));
-        _mm_store_si128(kr, pick(t1, x_(t1, mh(acc, t1)), odd));
+        acc = xor_(acc, pick(p, xor_(cl_p, cl(xor_(p, t1))), odd));
+        _mm_store_si128(kr, pick(t1, xor_(t1, mh(acc, t1)), odd));
     } else if constexpr (C == 0x10) {
         __m128i x = q, y = p;
 #pragma GCC unroll 3
@@ -187,26 +187,26 @@ LANE_INLINE __m128i mix_case(const Lane& lane, const Head& h, __m128i acc) {
             y = _mm_unpackhi_epi32(x, y);
             x = nx;
         }
-        acc = x_(acc, x_(x, y));
-        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        acc = xor_(acc, xor_(x, y));
+        _mm_store_si128(kx, xor_(t2, mh(acc, t2)));
         _mm_store_si128(kr, t1);
     } else if constexpr (C == 0x14) {
         static_assert(Rounds >= 1, "0x14 has a target per round count");
         acc = case_14<Rounds>(key + h.r_off, sel, p, q, acc);
-        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        _mm_store_si128(kx, xor_(t2, mh(acc, t2)));
         _mm_store_si128(kr, t1);
     } else if constexpr (C == 0x18) {
         static_assert(Rounds >= 1, "0x18 has a target per round count");
         __m128i k;
         acc = case_18<Rounds>(key + h.r_off, sel, p, q, acc, k);
         _mm_store_si128(kx, k);
-        _mm_store_si128(kr, x_(t1, acc));
+        _mm_store_si128(kr, xor_(t1, acc));
     } else {
         static_assert(C == 0x1c, "one branch per case");
-        acc = x_(acc, cl(x_(p, t1)));
-        _mm_store_si128(kr, x_(t1, mh(acc, t1)));
-        acc = x_(acc, x_(q, t2));
-        _mm_store_si128(kx, x_(t2, mh(acc, t2)));
+        acc = xor_(acc, cl(xor_(p, t1)));
+        _mm_store_si128(kr, xor_(t1, mh(acc, t1)));
+        acc = xor_(acc, xor_(q, t2));
+        _mm_store_si128(kx, xor_(t2, mh(acc, t2)));
     }
     return acc;
 }
@@ -319,8 +319,8 @@ void mix_lanes(const LaneStart (&start)[Lanes], __m128i s0, __m128i s1, __m128i 
         Head head[LANES];                                                                          \
         LANE_JUMP_STATE(LANES)                                                                     \
         for (int l = 0; l < LANES; ++l) {                                                          \
-            w[l][0] = x_(s0, start[l].s2);                                                         \
-            w[l][1] = x_(s1, s3);                                                                  \
+            w[l][0] = xor_(s0, start[l].s2);                                                         \
+            w[l][1] = xor_(s1, s3);                                                                  \
             w[l][2] = start[l].s2;                                                                 \
             w[l][3] = s3;                                                                          \
             for (int b = 0; b < 4; ++b)                                                            \
@@ -359,7 +359,7 @@ MIX_LANES(3, {LANE_STEP(0) LANE_STEP(1) LANE_STEP(2)})
 } // namespace
 
 template <int Lanes> bool NonceLanes<Lanes>::Usable(const CZantuHashV2& hasher) {
-    return fast_hash_support == 1 && haraka512_rc_fn == haraka512_hash_rc_aesni &&
+    return fast_hash_support == 1 && haraka512_rc_fn == haraka512_hash_rc_fast &&
            hasher.mixFinal == keyed_mix64_c_fast && hasher.keyIndexMask == static_cast<int64_t>(kKeyIndexMask) &&
            hasher.keySize == static_cast<int64_t>(kKeyBytes);
 }

@@ -19,7 +19,7 @@ namespace {
 
 using std::chrono::milliseconds;
 
-constexpr uint64_t last_nonce = 0xFFFFFF;
+constexpr uint64_t kLastNonce = 0xFFFFFF;
 
 // The read in flight, if any. After end of input none is armed again: each further read
 // would return at once and cut every batch short.
@@ -102,7 +102,7 @@ InputLine read_input_line(FILE* in) {
     flockfile(in);
     int c;
     while ((c = getc_unlocked(in)) != EOF && c != '\n') {
-        if (line.text.size() < max_line_len) line.text.push_back(static_cast<char>(c));
+        if (line.text.size() < kMaxLineBytes) line.text.push_back(static_cast<char>(c));
     }
     line.end_of_input = c == EOF;
     funlockfile(in);
@@ -110,7 +110,7 @@ InputLine read_input_line(FILE* in) {
 }
 
 uint64_t start_batch(JobSlot& slot, uint64_t batch_size) {
-    if (slot.nonce_base > last_nonce - 1) {
+    if (slot.nonce_base > kLastNonce - 1) {
         slot.nonce_base = 0;
         if (slot.extra_nonce_word + 1 == 0xFFFF) {
             slot.extra_nonce_word = 0;
@@ -124,7 +124,7 @@ uint64_t start_batch(JobSlot& slot, uint64_t batch_size) {
         prepare_nonce_area(slot);
     }
     slot.nonce_base += slot.last_batch_hashes;
-    const uint64_t room = last_nonce - slot.nonce_base;
+    const uint64_t room = kLastNonce - slot.nonce_base;
     return batch_size < room ? batch_size : room;
 }
 

@@ -16,8 +16,8 @@ constexpr int kHashVersion = 4;
 // line_ready: set by the reader once a line is published; a running batch stops on it.
 extern std::atomic<uint8_t> line_ready;
 
-// max_line_len: the reader keeps at most this many bytes of a line and drops the rest.
-constexpr size_t max_line_len = 64 * 1024;
+// kMaxLineBytes: the reader keeps at most this many bytes of a line and drops the rest.
+constexpr size_t kMaxLineBytes = 64 * 1024;
 
 // InputLine: one line read from standard input, and whether input ended with it.
 struct InputLine {
@@ -26,7 +26,7 @@ struct InputLine {
 };
 
 // read_input_line reads up to the next newline (consumed, not kept) or end of input,
-// keeping the first max_line_len bytes; end_of_input tells that no further line can come.
+// keeping the first kMaxLineBytes bytes; end_of_input tells that no further line can come.
 InputLine read_input_line(FILE* in);
 
 // start_batch moves the slot's nonce position on (rolling the upper levels over and

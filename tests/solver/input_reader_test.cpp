@@ -44,11 +44,11 @@ TEST(ReadInputLine, SplitsLinesAndMarksTheEnd) {
 
 TEST(ReadInputLine, KeepsTheFirst64KiBOfALongLine) {
     std::string longer;
-    for (size_t i = 0; longer.size() < 3 * max_line_len + 5; ++i)
+    for (size_t i = 0; longer.size() < 3 * kMaxLineBytes + 5; ++i)
         longer += std::to_string(i);
     const std::vector<InputLine> lines = read_all(longer + "\nnext\n");
     ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].text, longer.substr(0, max_line_len));
+    EXPECT_EQ(lines[0].text, longer.substr(0, kMaxLineBytes));
     EXPECT_EQ(lines[1].text, "next");
 }
 

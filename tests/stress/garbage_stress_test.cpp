@@ -51,7 +51,7 @@ std::vector<Garbage> garbage_lines() {
     std::mt19937 rng(20240611);
     for (int i = 0; i < 50; ++i)
         cases.push_back({"random_" + std::to_string(i), random_bytes(rng, 1 + rng() % 4000)});
-    cases.push_back({"random_beyond_the_line_limit", random_bytes(rng, max_line_len + 5000)});
+    cases.push_back({"random_beyond_the_line_limit", random_bytes(rng, kMaxLineBytes + 5000)});
     const std::string valid = plain_job("1", "valid", 9, 60).line();
     for (int i = 0; i < 60; ++i)
         cases.push_back({"mutant_" + std::to_string(i), mutate(rng, valid)});
@@ -100,7 +100,7 @@ TEST(Stress, GarbageJobLinesEndCleanlyOrAreTaken) {
     for (const Garbage& g : garbage_lines()) {
         for (JobSlot& s : slots)
             reset_job_slot(s);
-        const std::string kept = g.line.substr(0, max_line_len);
+        const std::string kept = g.line.substr(0, kMaxLineBytes);
         const JobParseResult expected = parse_job_line_checked(kept.c_str(), slots, pool_count);
 
         ChildProcess child(solver_command({}));

@@ -4,9 +4,9 @@
 
 #include "crypto/aligned.h"
 #include "crypto/haraka.h"
-#include "crypto/haraka_aesni_rounds.h"
+#include "crypto/haraka_fast_rounds.h"
 
-void haraka256_hash_aesni(uint8_t* out, const uint8_t* in) {
+void haraka256_hash_fast(uint8_t* out, const uint8_t* in) {
     assert(is_aligned(in, 16));
     const __m128i* src = reinterpret_cast<const __m128i*>(in);
     const __m128i in0 = _mm_load_si128(src), in1 = _mm_load_si128(src + 1);
@@ -32,7 +32,7 @@ void haraka256_hash_aesni(uint8_t* out, const uint8_t* in) {
     _mm_storeu_si128(dst + 1, _mm_xor_si128(s1, in1));
 }
 
-void haraka512_hash_aesni(uint8_t* out, const uint8_t* in) {
+void haraka512_hash_fast(uint8_t* out, const uint8_t* in) {
     assert(is_aligned(in, 16));
     const __m128i* src = reinterpret_cast<const __m128i*>(in);
     const __m128i in0 = _mm_load_si128(src), in1 = _mm_load_si128(src + 1);
@@ -50,7 +50,7 @@ void haraka512_hash_aesni(uint8_t* out, const uint8_t* in) {
     _mm_storeu_si128(dst + 1, _mm_unpacklo_epi64(s2, s3));
 }
 
-void haraka512_hash_rc_aesni(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
+void haraka512_hash_rc_fast(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
     assert(is_aligned(in, 16) && is_aligned(rc, 16));
     const __m128i* src = reinterpret_cast<const __m128i*>(in);
     const __m128i word = haraka512_rc_low(_mm_load_si128(src), _mm_load_si128(src + 1),
