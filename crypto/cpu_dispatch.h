@@ -12,6 +12,9 @@ using haraka512_fn_t = void (*)(uint8_t* out, const uint8_t* in);
 using haraka512_rc_fn_t = void (*)(uint8_t* out, const uint8_t* in, const uint8_t* rc);
 
 // fast_hash_support: 0x80 until probed, then 1 for the fast forms or 0 for the portable ones.
+// Read it through its probe, or test it for 1 only (as the guards of the fast paths do), so
+// that the not-probed value always means the portable forms. Tests write it to stand in for
+// other processors.
 extern int32_t fast_hash_support;
 
 // nonce_flight_support: 0x80 until probed, then 1 when the in-flight nonce path can run;

@@ -209,7 +209,7 @@ uint64_t batch_size_for(int32_t fast) {
 bool self_test_passes(CZantuHashV2& hasher) {
     const KnownAnswerFault fault = known_answer_fault(hasher);
     if (fault == KnownAnswerFault::none) return true;
-    if (fast_hash_support != 1)
+    if (probe_fast_hash_support() != 1)
         exit_with_error("self-test: the portable hash forms give wrong digests on this "
                         "machine; no correct form is left\n");
     if (fault == KnownAnswerFault::nonce_path)
