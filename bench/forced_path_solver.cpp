@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "crypto/cpu_dispatch.h"
-#include "solver/options.h"
 #include "solver/solver_loop.h"
 
 namespace {
@@ -46,10 +45,5 @@ int main(int argc, char** argv) {
         return 2;
     }
     argv[1] = argv[0];
-    if (parse_options(argc - 1, argv + 1) == OptionAction::show_usage) {
-        print_usage();
-        return 0;
-    }
-    start_solver();
-    return 0;
+    return solver_main(argc - 1, argv + 1);
 }

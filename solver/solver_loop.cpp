@@ -11,6 +11,7 @@
 #include "crypto/zantu_hash.h"
 #include "solver/job_slot.h"
 #include "solver/nonce_search.h"
+#include "solver/options.h"
 #include "solver/settings.h"
 
 std::atomic<uint8_t> line_ready{0};
@@ -229,4 +230,13 @@ bool self_test_passes(CZantuHashV2& hasher) {
 void start_solver() {
     batch_size = batch_size_for(probe_fast_hash_support());
     solver_loop(batch_size);
+}
+
+int solver_main(int argc, char** argv) {
+    if (parse_options(argc, argv) == OptionAction::show_usage) {
+        print_usage();
+        return 0;
+    }
+    start_solver();
+    return 0;
 }

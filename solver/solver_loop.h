@@ -49,3 +49,7 @@ bool self_test_passes(CZantuHashV2& hasher);
 
 // start_solver probes the processor for the batch size and runs the main loop until "quit".
 void start_solver();
+
+// solver_main is the program: the options (argv[0] is the program's name), then the usage
+// text or the solver; returns the exit status.
+int solver_main(int argc, char** argv);

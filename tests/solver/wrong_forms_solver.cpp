@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "crypto/cpu_dispatch.h"
-#include "solver/options.h"
 #include "solver/solver_loop.h"
 
 namespace {
@@ -42,10 +41,5 @@ int main(int argc, char** argv) {
     }
     wrong.haraka512_rc = flipped_keyed_compression;
     argv[1] = argv[0];
-    if (parse_options(argc - 1, argv + 1) == OptionAction::show_usage) {
-        print_usage();
-        return 0;
-    }
-    start_solver();
-    return 0;
+    return solver_main(argc - 1, argv + 1);
 }
