@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "crypto/zantu_hash.h"
+#include "tests/hex.h"
 
 namespace {
 
@@ -49,19 +50,12 @@ class ByteSource {
     size_t pos_ = 0;
 };
 
-void print_hex(const char* label, const void* p, size_t n) {
-    std::fprintf(stderr, "  %s ", label);
-    for (size_t i = 0; i < n; ++i)
-        std::fprintf(stderr, "%02x", static_cast<const uint8_t*>(p)[i]);
-    std::fprintf(stderr, "\n");
-}
-
 // expect_same aborts with both byte strings when they differ.
 void expect_same(const char* what, const void* fast, const void* portable, size_t n) {
     if (std::memcmp(fast, portable, n) == 0) return;
     std::fprintf(stderr, "forms or paths differ: %s\n", what);
-    print_hex("fast    ", fast, n);
-    print_hex("portable", portable, n);
+    std::fprintf(stderr, "  fast     %s\n", to_hex(fast, n).c_str());
+    std::fprintf(stderr, "  portable %s\n", to_hex(portable, n).c_str());
     std::abort();
 }
 

@@ -17,6 +17,7 @@
 #include <sanitizer/asan_interface.h>
 
 #include "solver/job_slot.h"
+#include "tests/hex.h"
 
 // The harness's own loops stay out of the coverage map, which is the parser's.
 #define HARNESS __attribute__((no_sanitize("coverage")))
@@ -82,15 +83,12 @@ HARNESS void check_fault(const JobParseResult& r, const std::string& line) {
     broken("a fault with an undefined check number or condition text", line);
 }
 
+// hex alternates the case byte by byte, upper first: the parser must read both.
 HARNESS std::string hex(const uint8_t* p, size_t n) {
-    static const char digits[] = "0123456789ABCDEFabcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        // Alternate the case: the parser must read both.
-        const int off = (i & 1) ? 6 : 0;
-        s += digits[(p[i] >> 4) < 10 ? (p[i] >> 4) : (p[i] >> 4) + off];
-        s += digits[(p[i] & 15) < 10 ? (p[i] & 15) : (p[i] & 15) + off];
-    }
+    std::string s = to_hex(p, n);
+    for (size_t i = 0; i < s.size(); i += 4)
+        for (size_t j = i; j < i + 2; ++j)
+            if (s[j] >= 'a') s[j] = static_cast<char>(s[j] - 'a' + 'A');
     return s;
 }
 

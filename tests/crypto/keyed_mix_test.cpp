@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "crypto/cpu_dispatch.h"
+#include "tests/hex.h"
 
 namespace {
 
@@ -73,17 +74,6 @@ const WorkedValue kWorked[] = {
     {'c', "56a7ab29f1c64dbb03c331680445d877", 0xe0637198536aca17ull, 135, 265},
 };
 
-std::string Hex(const void* p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t b = static_cast<const uint8_t*>(p)[i];
-        s += digits[b >> 4];
-        s += digits[b & 15];
-    }
-    return s;
-}
-
 class KeyedMixFormTest : public ::testing::TestWithParam<MixForm> {
   protected:
     void SetUp() override {
@@ -110,7 +100,7 @@ TEST_P(KeyedMixFormTest, WorkedValues) {
         buf.get()[j] = static_cast<uint8_t>(j % 251);
     const __m128i acc =
         form.mix128(Entries(buf), reinterpret_cast<const __m128i*>(block), kIndexMask, touch);
-    EXPECT_EQ(Hex(&acc, 16), want->mix128_hex);
+    EXPECT_EQ(to_hex(&acc, 16), want->mix128_hex);
     EXPECT_EQ(touch[0], Entries(buf) + 397);
     EXPECT_EQ(touch[1], Entries(buf) + 436);
     if (want->second_r >= 0) {
@@ -168,7 +158,7 @@ void ExpectFormsAgree(const MixForm& fast, const MixForm& portable, MixInput& in
     if (wide) {
         const __m128i r1 = fast.mix128(Entries(k1), b, kIndexMask, t1);
         const __m128i r2 = portable.mix128(Entries(k2), b, kIndexMask, t2);
-        ASSERT_EQ(Hex(&r1, 16), Hex(&r2, 16));
+        ASSERT_EQ(to_hex(&r1, 16), to_hex(&r2, 16));
     } else {
         ASSERT_EQ(fast.mix64(Entries(k1), b, kIndexMask, t1),
                   portable.mix64(Entries(k2), b, kIndexMask, t2));
