@@ -18,14 +18,15 @@
 
 #include "crypto/zantu_hash.h"
 #include "tests/hex.h"
+#include "tests/steer_key.h"
 
 namespace {
 
-constexpr size_t kKeyEntries = 552;
+using steer::kIndexedEntries;
+using steer::kKeyEntries;
+using steer::kStartEntry;
 constexpr size_t kKeyBytes = 16 * kKeyEntries;
-constexpr size_t kIndexedEntries = 512;
 constexpr uint64_t kIndexMask = 8191;
-constexpr size_t kStartEntry = 513;
 
 // Hands out the fuzzer's bytes front to back, then zeros.
 class ByteSource {
@@ -148,9 +149,9 @@ void steer_key(ByteSource& src, uint8_t* key, uint8_t* backup) {
         uint8_t where[2];
         src.take(where, 2);
         const size_t entry = (where[0] | size_t{where[1]} << 8) % kKeyEntries;
-        src.take(key + 16 * entry, 16);
-        if (backup && entry < kIndexedEntries)
-            std::memcpy(backup + 16 * entry, key + 16 * entry, 16);
+        uint8_t value[16];
+        src.take(value, sizeof value);
+        steer::put_entry(key, backup, entry, value);
     }
 }
 
