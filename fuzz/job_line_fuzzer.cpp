@@ -32,17 +32,6 @@ namespace {
     std::abort();
 }
 
-struct CheckText {
-    unsigned check;
-    const char* condition;
-};
-
-const CheckText kChecks[] = {
-    {343, "str[str_i] == ' '"}, {349, "str[str_i] == ' '"},        {352, "_poolid < pool_count"},
-    {377, "str[str_i] == ' '"}, {382, "str[str_i] == ' '"},        {383, "i < job_id_len"},
-    {389, "str[str_i] == ' '"}, {403, "(*fixed_nonce_bytes) < 9"}, {404, "str[str_i] == ' '"},
-};
-
 // The line goes at the very end of a poisoned arena, terminator last, so AddressSanitizer
 // reports any read past the terminator (and, granule permitting, before the line).
 constexpr size_t kArenaBytes = 1 << 17;
@@ -78,8 +67,8 @@ HARNESS void check_fault(const JobParseResult& r, const std::string& line) {
         if (hex_nibble(r.character) >= 0) broken("invalid-hex names a hex digit", line);
         return;
     }
-    for (const CheckText& c : kChecks)
-        if (c.check == r.check && std::strcmp(c.condition, r.condition) == 0) return;
+    for (const JobLineCheck& c : job_line_checks)
+        if (c.number == r.check && std::strcmp(c.condition, r.condition) == 0) return;
     broken("a fault with an undefined check number or condition text", line);
 }
 

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -34,19 +35,21 @@ class JobLineTest : public ::testing::Test {
     JobSlot slots[pool_count];
 };
 
-std::string fault_message(const JobParseResult& r) {
-    char text[256];
-    if (r.fault == JobLineFault::invalid_hex) {
-        const int n = std::snprintf(text, sizeof text, "Invalid hex char at offset %zd: ...%c...\n",
-                                    static_cast<ssize_t>(r.offset), r.character);
-        return std::string(text, static_cast<size_t>(n));
-    }
-    std::snprintf(text, sizeof text, "%u: %s\n", r.check, r.condition);
-    return text;
-}
-
 Bytes bytes_of(const uint8_t* p, size_t n) {
     return Bytes(p, p + n);
+}
+
+// The one written copy of the check messages, outside the parser's table: the controlling
+// program reads them byte for byte, so a changed number or condition text breaks it.
+TEST(JobLineChecks, MessagesAreTheProtocols) {
+    const char* const want[] = {"343: str[str_i] == ' '\n",    "349: str[str_i] == ' '\n",
+                                "352: _poolid < pool_count\n", "377: str[str_i] == ' '\n",
+                                "382: str[str_i] == ' '\n",    "383: i < job_id_len\n",
+                                "389: str[str_i] == ' '\n",    "403: (*fixed_nonce_bytes) < 9\n",
+                                "404: str[str_i] == ' '\n"};
+    ASSERT_EQ(std::size(job_line_checks), std::size(want));
+    for (size_t i = 0; i < std::size(want); ++i)
+        EXPECT_EQ(check_message(job_line_checks[i].id), want[i]);
 }
 
 TEST_F(JobLineTest, MalformedLinesReportTheirFaultWithoutEndingTheProcess) {
