@@ -30,10 +30,6 @@ class HashKeyTest : public HashFormTest {
         haraka256_fn = counting_haraka256;
         haraka256_calls = 0;
     }
-    void TearDown() override {
-        haraka256_fn = counted_inner;
-        HashFormTest::TearDown();
-    }
     // expansions counts whole expansions since the last call (276 calls each).
     int expansions() {
         const int n = haraka256_calls / 276;

@@ -10,6 +10,7 @@
 #include "solver/nonce_search.h"
 #include "solver/settings.h"
 #include "solver/solver_loop.h"
+#include "tests/dispatch_guard.h"
 #include "tests/solver/test_support.h"
 
 namespace {
@@ -56,6 +57,7 @@ size_t lines_in(const std::string& text) {
 TEST(NonceSearchLanes, SameSolutionLinesOnEveryPath) {
     init_test_hashing();
     if (probe_fast_hash_support() != 1) GTEST_SKIP() << "processor lacks the fast forms";
+    const DispatchGuard restore;
     alignas(32) static CZantuHashV2 hasher(4);
     active_hasher = &hasher;
     const struct {
@@ -97,8 +99,6 @@ TEST(NonceSearchLanes, SameSolutionLinesOnEveryPath) {
         }
     }
     line_ready.store(0);
-    fast_hash_support = probe_fast_hash_support();
-    select_haraka_implementations();
 }
 
 } // namespace
