@@ -237,7 +237,7 @@ TEST_F(JobLineTest, NewJobKeepsNonceProgress) {
 }
 
 TEST_F(JobLineTest, HeaderCommitmentModes) {
-    enum Digest { none, without_fixed_nonce, with_fixed_nonce, wrong };
+    enum Digest { none, without_fixed_nonce, with_fixed_nonce, wrong, wrong_last_byte };
     const struct {
         std::string name;
         uint8_t byte0, byte5;
@@ -252,6 +252,8 @@ TEST_F(JobLineTest, HeaderCommitmentModes) {
         {"digest without fixed nonce", 7, 1, false, without_fixed_nonce, 0, 1, false},
         {"digest with fixed nonce", 0xff, 9, false, with_fixed_nonce, 0, 1, true},
         {"digest matching neither", 7, 1, false, wrong, 0, 0, true},
+        // Catches a comparison that stops short of the digest's last byte.
+        {"digest off in its last byte only", 7, 1, false, wrong_last_byte, 0, 0, true},
     };
     for (const auto& c : cases) {
         SetUp();
@@ -268,6 +270,7 @@ TEST_F(JobLineTest, HeaderCommitmentModes) {
         Bytes digest = c.digest == with_fixed_nonce ? reference_commit_digest(with_nonce)
                                                     : reference_commit_digest(plain);
         if (c.digest == wrong) digest[0] ^= 1;
+        if (c.digest == wrong_last_byte) digest[31] ^= 1;
         if (c.digest != none) std::copy(digest.begin(), digest.end(), job.solution.begin() + 92);
 
         JobSlot& slot = parse_ok(job.line());
