@@ -62,6 +62,7 @@ struct JobLineCheck {
     const char* condition;
 };
 
+// job_line_space_expected: the condition text of every check for a field's closing space.
 inline constexpr char job_line_space_expected[] = "str[str_i] == ' '";
 
 // job_line_checks: every structural check, in JobLineCheckId order. The numbers and texts
