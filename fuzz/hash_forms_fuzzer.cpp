@@ -17,14 +17,16 @@
 #include <vector>
 
 #include "crypto/zantu_hash.h"
+#include "tests/hex.h"
+#include "tests/steer_key.h"
 
 namespace {
 
-constexpr size_t kKeyEntries = 552;
+using steer::kIndexedEntries;
+using steer::kKeyEntries;
+using steer::kStartEntry;
 constexpr size_t kKeyBytes = 16 * kKeyEntries;
-constexpr size_t kIndexedEntries = 512;
 constexpr uint64_t kIndexMask = 8191;
-constexpr size_t kStartEntry = 513;
 
 // Hands out the fuzzer's bytes front to back, then zeros.
 class ByteSource {
@@ -49,19 +51,12 @@ class ByteSource {
     size_t pos_ = 0;
 };
 
-void print_hex(const char* label, const void* p, size_t n) {
-    std::fprintf(stderr, "  %s ", label);
-    for (size_t i = 0; i < n; ++i)
-        std::fprintf(stderr, "%02x", static_cast<const uint8_t*>(p)[i]);
-    std::fprintf(stderr, "\n");
-}
-
 // expect_same aborts with both byte strings when they differ.
 void expect_same(const char* what, const void* fast, const void* portable, size_t n) {
     if (std::memcmp(fast, portable, n) == 0) return;
     std::fprintf(stderr, "forms or paths differ: %s\n", what);
-    print_hex("fast    ", fast, n);
-    print_hex("portable", portable, n);
+    std::fprintf(stderr, "  fast     %s\n", to_hex(fast, n).c_str());
+    std::fprintf(stderr, "  portable %s\n", to_hex(portable, n).c_str());
     std::abort();
 }
 
@@ -154,9 +149,9 @@ void steer_key(ByteSource& src, uint8_t* key, uint8_t* backup) {
         uint8_t where[2];
         src.take(where, 2);
         const size_t entry = (where[0] | size_t{where[1]} << 8) % kKeyEntries;
-        src.take(key + 16 * entry, 16);
-        if (backup && entry < kIndexedEntries)
-            std::memcpy(backup + 16 * entry, key + 16 * entry, 16);
+        uint8_t value[16];
+        src.take(value, sizeof value);
+        steer::put_entry(key, backup, entry, value);
     }
 }
 

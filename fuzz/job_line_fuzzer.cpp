@@ -17,6 +17,7 @@
 #include <sanitizer/asan_interface.h>
 
 #include "solver/job_slot.h"
+#include "tests/hex.h"
 
 // The harness's own loops stay out of the coverage map, which is the parser's.
 #define HARNESS __attribute__((no_sanitize("coverage")))
@@ -30,17 +31,6 @@ namespace {
     std::fprintf(stderr, "\n");
     std::abort();
 }
-
-struct CheckText {
-    unsigned check;
-    const char* condition;
-};
-
-const CheckText kChecks[] = {
-    {343, "str[str_i] == ' '"}, {349, "str[str_i] == ' '"},        {352, "_poolid < pool_count"},
-    {377, "str[str_i] == ' '"}, {382, "str[str_i] == ' '"},        {383, "i < job_id_len"},
-    {389, "str[str_i] == ' '"}, {403, "(*fixed_nonce_bytes) < 9"}, {404, "str[str_i] == ' '"},
-};
 
 // The line goes at the very end of a poisoned arena, terminator last, so AddressSanitizer
 // reports any read past the terminator (and, granule permitting, before the line).
@@ -77,20 +67,17 @@ HARNESS void check_fault(const JobParseResult& r, const std::string& line) {
         if (hex_nibble(r.character) >= 0) broken("invalid-hex names a hex digit", line);
         return;
     }
-    for (const CheckText& c : kChecks)
-        if (c.check == r.check && std::strcmp(c.condition, r.condition) == 0) return;
+    for (const JobLineCheck& c : job_line_checks)
+        if (c.number == r.check && std::strcmp(c.condition, r.condition) == 0) return;
     broken("a fault with an undefined check number or condition text", line);
 }
 
+// hex alternates the case byte by byte, upper first: the parser must read both.
 HARNESS std::string hex(const uint8_t* p, size_t n) {
-    static const char digits[] = "0123456789ABCDEFabcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        // Alternate the case: the parser must read both.
-        const int off = (i & 1) ? 6 : 0;
-        s += digits[(p[i] >> 4) < 10 ? (p[i] >> 4) : (p[i] >> 4) + off];
-        s += digits[(p[i] & 15) < 10 ? (p[i] & 15) : (p[i] & 15) + off];
-    }
+    std::string s = to_hex(p, n);
+    for (size_t i = 0; i < s.size(); i += 4)
+        for (size_t j = i; j < i + 2; ++j)
+            if (s[j] >= 'a') s[j] = static_cast<char>(s[j] - 'a' + 'A');
     return s;
 }
 

@@ -12,10 +12,16 @@ std::atomic<uint8_t> paused{0};
 
 namespace {
 
-const char kSpaceExpected[] = "str[str_i] == ' '";
+constexpr bool checks_in_id_order() {
+    for (size_t i = 0; i < sizeof job_line_checks / sizeof job_line_checks[0]; ++i)
+        if (static_cast<size_t>(job_line_checks[i].id) != i) return false;
+    return true;
+}
+static_assert(checks_in_id_order(), "job_line_checks must be in JobLineCheckId order");
 
-JobParseResult check_failed(unsigned check, const char* condition) {
-    return JobParseResult{nullptr, JobLineFault::failed_check, check, condition, 0, 0};
+JobParseResult check_failed(JobLineCheckId id) {
+    const JobLineCheck& c = job_line_check(id);
+    return JobParseResult{nullptr, JobLineFault::failed_check, c.number, c.condition, 0, 0};
 }
 
 JobParseResult bad_hex(const char* str, size_t pos) {
@@ -123,7 +129,8 @@ JobParseResult parse_job_line_checked(const char* str, JobSlot* slots, uint32_t 
         str_i = 1;
     } else {
         pause_char = static_cast<uint8_t>(str[str_i]);
-        if (pause_char == 0 || str[str_i + 1] != ' ') return check_failed(343, kSpaceExpected);
+        if (pause_char == 0 || str[str_i + 1] != ' ')
+            return check_failed(JobLineCheckId::pause_field);
         str_i = 2;
     }
 
@@ -134,11 +141,12 @@ JobParseResult parse_job_line_checked(const char* str, JobSlot* slots, uint32_t 
         ++str_i;
     } else {
         pool_char = str[str_i];
-        if (pool_char == 0 || str[str_i + 1] != ' ') return check_failed(349, kSpaceExpected);
+        if (pool_char == 0 || str[str_i + 1] != ' ')
+            return check_failed(JobLineCheckId::pool_field);
         str_i += 2;
         const uint32_t code = static_cast<uint8_t>(pool_char);
         _poolid = code >= '0' ? code - '0' : code;
-        if (!(_poolid < pool_count)) return check_failed(352, "_poolid < pool_count");
+        if (!(_poolid < pool_count)) return check_failed(JobLineCheckId::pool_id);
     }
     JobSlot& slot = slots[_poolid];
     slot.pool_id_text[0] = pool_char;
@@ -152,16 +160,16 @@ JobParseResult parse_job_line_checked(const char* str, JobSlot* slots, uint32_t 
         str_i += 2;
     }
     if (target_bytes == sizeof slot.target && str[str_i] != ' ')
-        return check_failed(377, kSpaceExpected);
+        return check_failed(JobLineCheckId::target_end);
     ++str_i;
 
     // Job id. A line that ends here is as malformed as an overlong id.
     size_t i = 0;
     while (str[str_i] != ' ') {
-        if (str[str_i] == 0 || i == job_id_len) return check_failed(382, kSpaceExpected);
+        if (str[str_i] == 0 || i == job_id_len) return check_failed(JobLineCheckId::job_id_end);
         slot.job_id[i++] = str[str_i++];
     }
-    if (!(i < job_id_len)) return check_failed(383, "i < job_id_len");
+    if (!(i < job_id_len)) return check_failed(JobLineCheckId::job_id_length);
     slot.job_id[i] = 0;
     ++str_i;
 
@@ -175,9 +183,9 @@ JobParseResult parse_job_line_checked(const char* str, JobSlot* slots, uint32_t 
         str_i += 2;
     }
     if (k == sizeof slot.header) {
-        if (str[str_i] != ' ') return check_failed(389, kSpaceExpected);
+        if (str[str_i] != ' ') return check_failed(JobLineCheckId::header_end);
         ++str_i;
-        if (str[str_i] != ' ') return check_failed(404, kSpaceExpected);
+        if (str[str_i] != ' ') return check_failed(JobLineCheckId::fixed_nonce_end);
     } else {
         ++str_i;
     }
@@ -195,13 +203,13 @@ JobParseResult parse_job_line_checked(const char* str, JobSlot* slots, uint32_t 
             slot.fixed_nonce_bytes = n + 1;
             if (k + slot.fixed_nonce_bytes == sizeof slot.header) {
                 if (!(slot.fixed_nonce_bytes < 9))
-                    return check_failed(403, "(*fixed_nonce_bytes) < 9");
-                if (str[str_i] != ' ') return check_failed(404, kSpaceExpected);
+                    return check_failed(JobLineCheckId::fixed_nonce_length);
+                if (str[str_i] != ' ') return check_failed(JobLineCheckId::fixed_nonce_end);
                 break;
             }
             if (str[str_i] == ' ') {
                 if (!(slot.fixed_nonce_bytes < 9))
-                    return check_failed(403, "(*fixed_nonce_bytes) < 9");
+                    return check_failed(JobLineCheckId::fixed_nonce_length);
                 break;
             }
         }

@@ -44,6 +44,48 @@ extern std::atomic<uint8_t> paused;
 // JobLineFault: what went wrong with a job line, if anything.
 enum class JobLineFault : uint8_t { none, failed_check, invalid_hex };
 
+// JobLineCheckId: the parser's structural checks, each one row of job_line_checks.
+enum class JobLineCheckId : uint8_t {
+    pause_field,        // one character or none, then a space
+    pool_field,         // likewise
+    pool_id,            // names a slot
+    target_end,         // a space right after 64 digits
+    job_id_end,         // a space before the line ends or the buffer is full
+    job_id_length,      // room left for the terminator
+    header_end,         // a space right after 280 digits
+    fixed_nonce_length, // at most 8 bytes
+    fixed_nonce_end,    // a space where the fixed nonce fills the header
+};
+
+// JobLineCheck: a check with the number and condition text that its fault message prints.
+struct JobLineCheck {
+    JobLineCheckId id;
+    unsigned number;
+    const char* condition;
+};
+
+// job_line_space_expected: the condition text of every check for a field's closing space.
+inline constexpr char job_line_space_expected[] = "str[str_i] == ' '";
+
+// job_line_checks: every structural check, in JobLineCheckId order. The numbers and texts
+// are the controlling program's to read: they never change.
+inline constexpr JobLineCheck job_line_checks[] = {
+    {JobLineCheckId::pause_field, 343, job_line_space_expected},
+    {JobLineCheckId::pool_field, 349, job_line_space_expected},
+    {JobLineCheckId::pool_id, 352, "_poolid < pool_count"},
+    {JobLineCheckId::target_end, 377, job_line_space_expected},
+    {JobLineCheckId::job_id_end, 382, job_line_space_expected},
+    {JobLineCheckId::job_id_length, 383, "i < job_id_len"},
+    {JobLineCheckId::header_end, 389, job_line_space_expected},
+    {JobLineCheckId::fixed_nonce_length, 403, "(*fixed_nonce_bytes) < 9"},
+    {JobLineCheckId::fixed_nonce_end, 404, job_line_space_expected},
+};
+
+// job_line_check returns the row of check |id|.
+constexpr const JobLineCheck& job_line_check(JobLineCheckId id) {
+    return job_line_checks[static_cast<size_t>(id)];
+}
+
 // JobParseResult: the filled slot, or the first fault: a failed check with its number and
 // condition text, or a bad hex character with its offset.
 struct JobParseResult {

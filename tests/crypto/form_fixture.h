@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/zantu_hash.h"
+#include "tests/dispatch_guard.h"
 
 struct HashForm {
     const char* name;
@@ -23,18 +24,14 @@ inline const HashForm kHashForms[] = {{"fast", 1}, {"portable", 0}};
 class HashFormTest : public ::testing::TestWithParam<HashForm> {
   protected:
     void SetUp() override {
-        real_ = probe_fast_hash_support();
-        if (GetParam().fast == 1 && real_ != 1) GTEST_SKIP() << "processor lacks the fast forms";
+        if (GetParam().fast == 1 && probe_fast_hash_support() != 1)
+            GTEST_SKIP() << "processor lacks the fast forms";
         fast_hash_support = GetParam().fast;
         install_haraka_forms(GetParam().fast);
     }
-    void TearDown() override {
-        fast_hash_support = real_;
-        install_haraka_forms(real_);
-    }
 
   private:
-    int32_t real_ = 0;
+    DispatchGuard restore_;
 };
 
 #define INSTANTIATE_FOR_EVERY_FORM(suite)                                                          \

@@ -30,10 +30,6 @@ class HashKeyTest : public HashFormTest {
         haraka256_fn = counting_haraka256;
         haraka256_calls = 0;
     }
-    void TearDown() override {
-        haraka256_fn = counted_inner;
-        HashFormTest::TearDown();
-    }
     // expansions counts whole expansions since the last call (276 calls each).
     int expansions() {
         const int n = haraka256_calls / 276;
@@ -65,18 +61,30 @@ TEST_P(HashKeyTest, KnownExpansion) {
 
 TEST_P(HashKeyTest, PrepareExpandsOnlyForANewSeed) {
     CZantuHashV2 h(4);
-    alignas(16) uint8_t s1[32], s2[32];
+    alignas(16) uint8_t s1[32], s2[32], s1_last[32];
     // Seeds the thread's record cannot hold from an earlier test.
     static std::mt19937_64 rng(3);
     fill_random(rng, s1, 32);
     fill_random(rng, s2, 32);
-    PrepareKey(s1);
-    EXPECT_EQ(expansions(), 1);
-    PrepareKey(s1);
-    EXPECT_EQ(expansions(), 0) << "same seed must restore";
-    PrepareKey(s2);
-    PrepareKey(s1);
-    EXPECT_EQ(expansions(), 2) << "s1, s2, s1 expands three times in all";
+    std::memcpy(s1_last, s1, 32);
+    s1_last[31] ^= 1;
+    // One seed after the other, each with the expansions it must cost.
+    const struct {
+        const char* what;
+        const uint8_t* seed;
+        int expansions;
+    } steps[] = {
+        {"first seed", s1, 1},
+        {"same seed restores", s1, 0},
+        // Catches a seed comparison that stops short of the last byte.
+        {"first seed but its last byte", s1_last, 1},
+        {"another seed", s2, 1},
+        {"first seed again", s1, 1},
+    };
+    for (const auto& step : steps) {
+        PrepareKey(step.seed);
+        EXPECT_EQ(expansions(), step.expansions) << step.what;
+    }
 
     // A restore undoes any damage to the indexed entries.
     alignas(32) static uint8_t fresh[8832];

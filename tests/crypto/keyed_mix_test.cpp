@@ -10,12 +10,15 @@
 #include <vector>
 
 #include "crypto/cpu_dispatch.h"
+#include "tests/hex.h"
+#include "tests/steer_key.h"
 
 namespace {
 
-constexpr size_t kKeyBytes = 8832;
+using namespace steer;
+
+constexpr size_t kKeyBytes = 16 * kKeyEntries;
 constexpr uint64_t kIndexMask = 8191;
-constexpr int kStart = 513;
 
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
@@ -28,15 +31,6 @@ KeyBuffer NewKeyBuffer() {
 
 __m128i* Entries(const KeyBuffer& k) {
     return reinterpret_cast<__m128i*>(k.get());
-}
-
-uint64_t Lo(const uint8_t* entry) {
-    uint64_t v;
-    std::memcpy(&v, entry, 8);
-    return v;
-}
-void SetLo(uint8_t* entry, uint64_t v) {
-    std::memcpy(entry, &v, 8);
 }
 
 struct MixForm {
@@ -73,17 +67,6 @@ const WorkedValue kWorked[] = {
     {'c', "56a7ab29f1c64dbb03c331680445d877", 0xe0637198536aca17ull, 135, 265},
 };
 
-std::string Hex(const void* p, size_t n) {
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        const uint8_t b = static_cast<const uint8_t*>(p)[i];
-        s += digits[b >> 4];
-        s += digits[b & 15];
-    }
-    return s;
-}
-
 class KeyedMixFormTest : public ::testing::TestWithParam<MixForm> {
   protected:
     void SetUp() override {
@@ -110,7 +93,7 @@ TEST_P(KeyedMixFormTest, WorkedValues) {
         buf.get()[j] = static_cast<uint8_t>(j % 251);
     const __m128i acc =
         form.mix128(Entries(buf), reinterpret_cast<const __m128i*>(block), kIndexMask, touch);
-    EXPECT_EQ(Hex(&acc, 16), want->mix128_hex);
+    EXPECT_EQ(to_hex(&acc, 16), want->mix128_hex);
     EXPECT_EQ(touch[0], Entries(buf) + 397);
     EXPECT_EQ(touch[1], Entries(buf) + 436);
     if (want->second_r >= 0) {
@@ -142,18 +125,14 @@ struct MixInput {
 
     explicit MixInput(std::mt19937_64& rng) {
         for (size_t j = 0; j < kKeyBytes; j += 8)
-            SetLo(key.get() + j, rng());
+            set_lo64(key.get() + j, rng());
         for (int j = 0; j < 64; j += 8)
-            SetLo(block + j, rng());
+            set_lo64(block + j, rng());
     }
     uint8_t* Entry(size_t e) { return key.get() + 16 * e; }
-    uint64_t Sel() { return Lo(Entry(kStart)); }
+    uint64_t Sel() { return lo64(Entry(kStartEntry)); }
     // The low half of working block j as the variant sees it.
-    uint64_t WorkLo(char variant, uint64_t j) {
-        uint64_t w = Lo(block + 16 * j);
-        if (variant != 'a' && j < 2) w ^= Lo(block + 16 * (j + 2));
-        return w;
-    }
+    uint64_t WorkLo(char variant, uint64_t j) { return working_lo(block, j, variant != 'a'); }
 };
 
 void ExpectFormsAgree(const MixForm& fast, const MixForm& portable, MixInput& in, bool wide) {
@@ -168,7 +147,7 @@ void ExpectFormsAgree(const MixForm& fast, const MixForm& portable, MixInput& in
     if (wide) {
         const __m128i r1 = fast.mix128(Entries(k1), b, kIndexMask, t1);
         const __m128i r2 = portable.mix128(Entries(k2), b, kIndexMask, t2);
-        ASSERT_EQ(Hex(&r1, 16), Hex(&r2, 16));
+        ASSERT_EQ(to_hex(&r1, 16), to_hex(&r2, 16));
     } else {
         ASSERT_EQ(fast.mix64(Entries(k1), b, kIndexMask, t1),
                   portable.mix64(Entries(k2), b, kIndexMask, t2));
@@ -202,29 +181,17 @@ TEST_P(KeyedMixVariantTest, FastMatchesPortableOnRandomInputs) {
     }
 }
 
-// Steered first iterations: the selector is the start value's low half, so each row forces
-// a case and a corner of it; the rest of the selector stays random.
-enum Tweak { kPlain, kRequalsX, kNegOddDividend, kNegEvenDividend, kNegRemainders, kMinLanes };
-
-struct SteerRow {
-    const char* what;
-    uint64_t case_bits;
-    int rounds; // sel >> 61, or -1 for random
-    uint64_t set_bits, clear_bits;
-    Tweak tweak;
-};
-
-constexpr uint64_t kLoopTestBits = 0xFFull << 28;
-
+// Steered first iterations: each row forces a case and a corner of it; the rest of the
+// selector stays random.
 const SteerRow kSteerRows[] = {
     {"0c negative odd dividend", 0x0c, -1, 0, 0, kNegOddDividend},
     {"0c negative even dividend", 0x0c, -1, 0, 0, kNegEvenDividend},
-    {"14 n=7, all AES rounds", 0x14, 7, 0, kLoopTestBits, kPlain},
-    {"14 n=7, all clmul rounds", 0x14, 7, kLoopTestBits, 0, kPlain},
+    {"14 n=7, all AES rounds", 0x14, 7, 0, kRoundTests, kPlain},
+    {"14 n=7, all clmul rounds", 0x14, 7, kRoundTests, 0, kPlain},
     {"14 n=0", 0x14, 0, 0, 0, kPlain},
     {"14 n=3, bit 31 clear", 0x14, 3, 0, 1ull << 31, kPlain},
-    {"18 n=7, negative remainders", 0x18, 7, kLoopTestBits, 0, kNegRemainders},
-    {"18 n=7, all multiply rounds", 0x18, 7, 0, kLoopTestBits, kPlain},
+    {"18 n=7, negative remainders", 0x18, 7, kRoundTests, 0, kNegRemainders},
+    {"18 n=7, all multiply rounds", 0x18, 7, 0, kRoundTests, kPlain},
     {"18 n=0", 0x18, 0, 0, 0, kPlain},
     {"08 lanes of -32768", 0x08, -1, 2, 1, kMinLanes},
 };
@@ -241,38 +208,32 @@ TEST_P(KeyedMixVariantTest, FastMatchesPortableOnSteeredCases) {
         SCOPED_TRACE(::testing::Message() << row.what << ", case " << std::hex << row.case_bits);
         for (int trial = 0; trial < 40; ++trial) {
             MixInput in(rng);
-            uint64_t sel = (in.Sel() & ~0x1cull) | row.case_bits;
-            if (row.rounds >= 0) sel = (sel << 3 >> 3) | static_cast<uint64_t>(row.rounds) << 61;
-            sel = (sel | row.set_bits) & ~row.clear_bits;
-            const uint64_t r = (sel >> 5) & 511;
-            if (row.tweak == kRequalsX) sel = (sel & ~(511ull << 32)) | r << 32;
-            SetLo(in.Entry(kStart), sel);
-            const uint64_t x = (sel >> 32) & 511;
+            const uint64_t sel = steered_selector(in.Sel(), row);
+            set_lo64(in.Entry(kStartEntry), sel);
+            const uint64_t r = (sel >> 5) & 511, x = (sel >> 32) & 511;
             ASSERT_EQ(sel & 0x1c, row.case_bits);
             const uint64_t p = in.WorkLo(v, sel & 3), q = in.WorkLo(v, (sel & 3) ^ 1);
+            // Variant A's 0x18 case has no rounds.
+            if (row.tweak != kNegRemainders || v != 'a')
+                steer_entries(row, sel, in.block, v != 'a', in.key.get(), nullptr, rng);
 
             if (row.tweak == kNegOddDividend || row.tweak == kNegEvenDividend) {
-                // d = lo(acc ^ q ^ t2): pick t2 to make it negative with the wanted parity.
-                const uint64_t d = (rng() | 1ull << 63) & ~1ull;
-                SetLo(in.Entry(r), (d | (row.tweak == kNegOddDividend)) ^ sel ^ q);
-                const int64_t got = static_cast<int64_t>(sel ^ q ^ Lo(in.Entry(r)));
+                const int64_t got = static_cast<int64_t>(sel ^ q ^ lo64(in.Entry(r)));
                 ASSERT_LT(got, 0);
                 ASSERT_EQ(got & 1, row.tweak == kNegOddDividend ? 1 : 0);
             } else if (row.tweak == kNegRemainders && v != 'a') {
-                // Round m reads K[R + m] with n = 7 - m and XORs P for odd n, else Q.
-                for (int m = 0; m <= 7 && r + m != kStart; ++m) {
+                for (uint64_t m = 0; m <= 7 && r + m < kStartEntry; ++m) {
                     const uint64_t mask = (7 - m) & 1 ? p : q;
-                    SetLo(in.Entry(r + m), (rng() | 1ull << 63) ^ mask);
-                    ASSERT_LT(static_cast<int64_t>(Lo(in.Entry(r + m)) ^ mask), 0);
+                    ASSERT_LT(static_cast<int64_t>(lo64(in.Entry(r + m)) ^ mask), 0);
                 }
             } else if (row.tweak == kMinLanes) {
                 // With P = W[2] = s2 set to the start value, acc ^ P ^ t1 is t1: all -32768.
                 ASSERT_EQ(sel & 3, 2u);
                 const uint64_t m = 0x8000800080008000ull;
-                SetLo(in.Entry(x), m);
-                SetLo(in.Entry(x) + 8, m);
-                std::memcpy(in.block + 32, in.Entry(kStart), 16);
-                ASSERT_EQ(sel ^ in.WorkLo(v, 2) ^ Lo(in.Entry(x)), m);
+                set_lo64(in.Entry(x), m);
+                set_lo64(in.Entry(x) + 8, m);
+                std::memcpy(in.block + 32, in.Entry(kStartEntry), 16);
+                ASSERT_EQ(sel ^ in.WorkLo(v, 2) ^ lo64(in.Entry(x)), m);
             }
             ExpectFormsAgree(fast_, portable_, in, trial & 1);
             if (HasFatalFailure()) FAIL() << "trial " << trial;

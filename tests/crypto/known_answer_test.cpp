@@ -65,14 +65,7 @@ const FaultRow kFaultRows[] = {
      KnownAnswerFault::nonce_path},
 };
 
-class KnownAnswerTest : public HashFormTest {
-  protected:
-    void TearDown() override {
-        nonce_path = saved_path_;
-        HashFormTest::TearDown();
-    }
-    const NoncePath* saved_path_ = nonce_path;
-};
+class KnownAnswerTest : public HashFormTest {};
 
 TEST_P(KnownAnswerTest, PassesRightFormsAndCatchesOneFlippedBit) {
     for (const FaultRow& row : kFaultRows) {

@@ -12,20 +12,12 @@
 #include <gtest/gtest.h>
 
 #include "tests/crypto/test_util.h"
+#include "tests/dispatch_guard.h"
+#include "tests/steer_key.h"
 
 namespace {
 
-uint64_t word_of(const uint8_t out[32]) {
-    uint64_t w;
-    std::memcpy(&w, out + 24, 8);
-    return w;
-}
-
-uint64_t lo_of(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
+using namespace steer;
 
 // Finalize's digest word for |nonce|, patched in as the nonce search does.
 uint64_t reference_word(CZantuHashV2& h, uint32_t nonce) {
@@ -34,7 +26,7 @@ uint64_t reference_word(CZantuHashV2& h, uint32_t nonce) {
     h.current[46] = static_cast<uint8_t>(nonce >> 16);
     alignas(32) uint8_t out[32];
     h.Finalize(out);
-    return word_of(out);
+    return lo64(out + 24);
 }
 
 // A multi-nonce path, whether this processor has it, and how often its batch loop asks
@@ -98,6 +90,7 @@ class NonceLanesTest : public ::testing::Test {
         }
     }
 
+    DispatchGuard restore_;
     CZantuHashV2 h_{4};
     std::vector<const PathUnderTest*> paths_;
 };
@@ -107,7 +100,6 @@ TEST_F(NonceLanesTest, UsableOnlyForTheFastVariantC) {
     EXPECT_FALSE(NonceLanes<2>::Usable(CZantuHashV2(3)));
     install_haraka_forms(0);
     EXPECT_FALSE(NonceLanes<2>::Usable(h_));
-    install_haraka_forms(1);
 }
 
 TEST_F(NonceLanesTest, EveryPathMatchesFinalizeOverAMillionNonces) {
@@ -155,34 +147,24 @@ TEST_F(NonceLanesTest, EveryPathLeavesTheThreadKeyAndItsOwnKeysIntact) {
     }
 }
 
-// The first selector is the low half of key entry 513, the same for every nonce, so setting
-// it steers every digest's first iteration into a chosen case and corner.
-struct SteerRow {
-    const char* what;
-    uint64_t case_bits;
-    int rounds; // sel >> 61, or -1 for as drawn
-    uint64_t set_bits, clear_bits;
-    bool r_equals_x, negative; // negative: dividends of 0x0c / 0x18 made negative
-};
-
-constexpr uint64_t kRoundTests = 0xFFull << 28;
-
+// Every digest of a job starts from the same selector, so steering it steers every nonce's
+// first iteration.
 const SteerRow kSteerRows[] = {
-    {"00", 0x00, -1, 0, 0, false, false},
-    {"04 R == X", 0x04, -1, 0, 0, true, false},
-    {"08", 0x08, -1, 0, 0, false, false},
-    {"0c negative dividend, odd", 0x0c, -1, 0, 0, false, true},
-    {"0c R == X", 0x0c, -1, 0, 0, true, false},
-    {"10 R == X", 0x10, -1, 0, 0, true, false},
-    {"14 n=7, all AES rounds", 0x14, 7, 0, kRoundTests, false, false},
-    {"14 n=7, all clmul rounds", 0x14, 7, kRoundTests, 0, false, false},
-    {"14 n=5, mixed rounds", 0x14, 5, 0x5ull << 29, 0xAull << 29, true, false},
-    {"14 n=0", 0x14, 0, 0, 0, false, false},
-    {"18 n=7, negative remainders", 0x18, 7, kRoundTests, 0, false, true},
-    {"18 n=7, all multiply rounds", 0x18, 7, 0, kRoundTests, true, false},
-    {"18 n=2, mixed rounds", 0x18, 2, 0x5ull << 28, 0x2ull << 28, false, false},
-    {"18 n=0", 0x18, 0, 0, 0, true, false},
-    {"1c R == X", 0x1c, -1, 0, 0, true, false},
+    {"00", 0x00, -1, 0, 0, kPlain},
+    {"04 R == X", 0x04, -1, 0, 0, kRequalsX},
+    {"08", 0x08, -1, 0, 0, kPlain},
+    {"0c negative dividend, odd", 0x0c, -1, 0, 0, kNegOddDividend},
+    {"0c R == X", 0x0c, -1, 0, 0, kRequalsX},
+    {"10 R == X", 0x10, -1, 0, 0, kRequalsX},
+    {"14 n=7, all AES rounds", 0x14, 7, 0, kRoundTests, kPlain},
+    {"14 n=7, all clmul rounds", 0x14, 7, kRoundTests, 0, kPlain},
+    {"14 n=5, mixed rounds", 0x14, 5, 0x5ull << 29, 0xAull << 29, kRequalsX},
+    {"14 n=0", 0x14, 0, 0, 0, kPlain},
+    {"18 n=7, negative remainders", 0x18, 7, kRoundTests, 0, kNegRemainders},
+    {"18 n=7, all multiply rounds", 0x18, 7, 0, kRoundTests, kRequalsX},
+    {"18 n=2, mixed rounds", 0x18, 2, 0x5ull << 28, 0x2ull << 28, kPlain},
+    {"18 n=0", 0x18, 0, 0, 0, kRequalsX},
+    {"1c R == X", 0x1c, -1, 0, 0, kRequalsX},
 };
 
 TEST_F(NonceLanesTest, SteeredFirstIterationsMatchFinalize) {
@@ -192,30 +174,12 @@ TEST_F(NonceLanesTest, SteeredFirstIterationsMatchFinalize) {
         NewJob(rng);
         uint8_t* key = ThreadKeyBuffer();
         uint8_t* backup = key + h_.keySize;
-        auto set_lo = [&](size_t entry, uint64_t v) {
-            std::memcpy(key + 16 * entry, &v, 8);
-            if (entry < 512) std::memcpy(backup + 16 * entry, &v, 8);
-        };
-        uint64_t sel = (lo_of(key + 16 * 513) & ~0x1cull) | row.case_bits;
-        if (row.rounds >= 0) sel = (sel << 3 >> 3) | static_cast<uint64_t>(row.rounds) << 61;
-        sel = (sel | row.set_bits) & ~row.clear_bits;
-        const uint64_t r = (sel >> 5) & 511;
-        if (row.r_equals_x) sel = (sel & ~(511ull << 32)) | r << 32;
-        set_lo(513, sel);
-        // lo of the working blocks: W[0], W[1] fold s2, s3 in; the nonce lies in hi(s2).
+        const uint64_t sel = steered_selector(lo64(key + 16 * kStartEntry), row);
+        set_entry_lo(key, backup, kStartEntry, sel);
+        // The tail filled as the nonce search fills it; the nonce lies in hi(s2), away from
+        // the low halves that the tweaks read.
         h_.FillTail(h_.current, 16);
-        uint8_t block[64];
-        std::memcpy(block, h_.current, 64);
-        uint64_t w[4];
-        for (int j = 0; j < 4; ++j)
-            w[j] = lo_of(block + 16 * j) ^ (j < 2 ? lo_of(block + 16 * (j + 2)) : 0);
-        const uint64_t p = w[sel & 3], q = w[(sel & 3) ^ 1];
-        if (row.negative && row.case_bits == 0x0c) {
-            set_lo(r, ((rng() | 1ull << 63) | 1) ^ sel ^ q); // d = lo(acc ^ Q ^ t2)
-        } else if (row.negative) {
-            for (int m = 0; m <= 7 && r + m < 512; ++m) // round m XORs P for odd 7 - m
-                set_lo(r + m, (rng() | 1ull << 63) ^ ((7 - m) & 1 ? p : q));
-        }
+        steer_entries(row, sel, h_.current, true, key, backup, rng);
         ExpectSameWords(static_cast<uint32_t>(rng() & 0xffff), 300);
         ExpectSameLaneWords<1>(0, 100);
         if (HasFatalFailure()) return;

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include <gtest/gtest.h>
@@ -34,19 +35,21 @@ class JobLineTest : public ::testing::Test {
     JobSlot slots[pool_count];
 };
 
-std::string fault_message(const JobParseResult& r) {
-    char text[256];
-    if (r.fault == JobLineFault::invalid_hex) {
-        const int n = std::snprintf(text, sizeof text, "Invalid hex char at offset %zd: ...%c...\n",
-                                    static_cast<ssize_t>(r.offset), r.character);
-        return std::string(text, static_cast<size_t>(n));
-    }
-    std::snprintf(text, sizeof text, "%u: %s\n", r.check, r.condition);
-    return text;
-}
-
 Bytes bytes_of(const uint8_t* p, size_t n) {
     return Bytes(p, p + n);
+}
+
+// The one written copy of the check messages, outside the parser's table: the controlling
+// program reads them byte for byte, so a changed number or condition text breaks it.
+TEST(JobLineChecks, MessagesAreTheProtocols) {
+    const char* const want[] = {"343: str[str_i] == ' '\n",    "349: str[str_i] == ' '\n",
+                                "352: _poolid < pool_count\n", "377: str[str_i] == ' '\n",
+                                "382: str[str_i] == ' '\n",    "383: i < job_id_len\n",
+                                "389: str[str_i] == ' '\n",    "403: (*fixed_nonce_bytes) < 9\n",
+                                "404: str[str_i] == ' '\n"};
+    ASSERT_EQ(std::size(job_line_checks), std::size(want));
+    for (size_t i = 0; i < std::size(want); ++i)
+        EXPECT_EQ(check_message(job_line_checks[i].id), want[i]);
 }
 
 TEST_F(JobLineTest, MalformedLinesReportTheirFaultWithoutEndingTheProcess) {
@@ -234,7 +237,7 @@ TEST_F(JobLineTest, NewJobKeepsNonceProgress) {
 }
 
 TEST_F(JobLineTest, HeaderCommitmentModes) {
-    enum Digest { none, without_fixed_nonce, with_fixed_nonce, wrong };
+    enum Digest { none, without_fixed_nonce, with_fixed_nonce, wrong, wrong_last_byte };
     const struct {
         std::string name;
         uint8_t byte0, byte5;
@@ -249,6 +252,8 @@ TEST_F(JobLineTest, HeaderCommitmentModes) {
         {"digest without fixed nonce", 7, 1, false, without_fixed_nonce, 0, 1, false},
         {"digest with fixed nonce", 0xff, 9, false, with_fixed_nonce, 0, 1, true},
         {"digest matching neither", 7, 1, false, wrong, 0, 0, true},
+        // Catches a comparison that stops short of the digest's last byte.
+        {"digest off in its last byte only", 7, 1, false, wrong_last_byte, 0, 0, true},
     };
     for (const auto& c : cases) {
         SetUp();
@@ -265,6 +270,7 @@ TEST_F(JobLineTest, HeaderCommitmentModes) {
         Bytes digest = c.digest == with_fixed_nonce ? reference_commit_digest(with_nonce)
                                                     : reference_commit_digest(plain);
         if (c.digest == wrong) digest[0] ^= 1;
+        if (c.digest == wrong_last_byte) digest[31] ^= 1;
         if (c.digest != none) std::copy(digest.begin(), digest.end(), job.solution.begin() + 92);
 
         JobSlot& slot = parse_ok(job.line());

@@ -2,18 +2,24 @@
 
 #include "tests/solver/test_support.h"
 
-namespace {
-
-const std::string space_expected = "str[str_i] == ' '";
-
-std::string check(int number, const std::string& condition) {
-    return std::to_string(number) + ": " + condition + "\n";
+std::string check_message(JobLineCheckId id) {
+    const JobLineCheck& c = job_line_check(id);
+    return std::to_string(c.number) + ": " + c.condition + "\n";
 }
 
-std::string bad_hex(size_t offset, char c) {
+std::string invalid_hex_message(size_t offset, char c) {
     return "Invalid hex char at offset " + std::to_string(offset) + ": ..." + std::string(1, c) +
            "...\n";
 }
+
+std::string fault_message(const JobParseResult& r) {
+    if (r.fault == JobLineFault::invalid_hex) return invalid_hex_message(r.offset, r.character);
+    return std::to_string(r.check) + ": " + r.condition + "\n";
+}
+
+namespace {
+
+using Check = JobLineCheckId;
 
 // The text of |job| up to and including the space before its header field.
 std::string up_to_header(const JobFields& job) {
@@ -35,68 +41,72 @@ std::vector<MalformedLine> malformed_lines() {
 
     JobFields s = job;
     s.pause = "10";
-    add("pause_of_two_characters", s.line(), check(343, space_expected));
+    add("pause_of_two_characters", s.line(), check_message(Check::pause_field));
     add("nul_first_ends_line_at_once", std::string(1, '\0') + job.line(),
-        check(343, space_expected));
-    add("quit_with_trailing_space", "quit ", check(343, space_expected));
-    add("quit_in_capitals", "QUIT", check(343, space_expected));
-    add("quit_with_carriage_return", "quit\r", check(343, space_expected));
+        check_message(Check::pause_field));
+    add("quit_with_trailing_space", "quit ", check_message(Check::pause_field));
+    add("quit_in_capitals", "QUIT", check_message(Check::pause_field));
+    add("quit_with_carriage_return", "quit\r", check_message(Check::pause_field));
 
     s = job;
     s.pool = "12";
-    add("pool_id_of_two_characters", s.line(), check(349, space_expected));
-    add("line_ends_in_pool_field", "0 ", check(349, space_expected));
+    add("pool_id_of_two_characters", s.line(), check_message(Check::pool_field));
+    add("line_ends_in_pool_field", "0 ", check_message(Check::pool_field));
     for (const std::string& pool :
          {std::string("3"), std::string("/"), std::string("\x80"), std::string("\xff")}) {
         s = job;
         s.pool = pool;
         add("pool_id_byte_" + std::to_string(static_cast<unsigned char>(pool[0])), s.line(),
-            check(352, "_poolid < pool_count"));
+            check_message(Check::pool_id));
     }
 
     s = job;
     s.target = pattern_bytes(33, 5);
-    add("target_of_66_digits", s.line(), check(377, space_expected));
-    add("line_ends_after_full_target", "0 1 " + to_hex(job.target), check(377, space_expected));
-    add("target_of_3_digits", "0 1 abc job " + header, bad_hex(7, ' '));
+    add("target_of_66_digits", s.line(), check_message(Check::target_end));
+    add("line_ends_after_full_target", "0 1 " + to_hex(job.target),
+        check_message(Check::target_end));
+    add("target_of_3_digits", "0 1 abc job " + header, invalid_hex_message(7, ' '));
 
     s = job;
     s.job_id = std::string(32, 'j');
-    add("job_id_of_32_characters", s.line(), check(383, "i < job_id_len"));
+    add("job_id_of_32_characters", s.line(), check_message(Check::job_id_length));
     s.job_id = std::string(33, 'j');
-    add("job_id_of_33_characters", s.line(), check(382, space_expected));
+    add("job_id_of_33_characters", s.line(), check_message(Check::job_id_end));
     const std::string to_job_id = "0 1 " + to_hex(job.target) + " ";
-    add("line_ends_in_job_id", to_job_id + "abc", check(382, space_expected));
-    add("line_ends_before_job_id", to_job_id, check(382, space_expected));
+    add("line_ends_in_job_id", to_job_id + "abc", check_message(Check::job_id_end));
+    add("line_ends_before_job_id", to_job_id, check_message(Check::job_id_end));
     add("line_ends_after_31_job_id_characters", to_job_id + std::string(31, 'j'),
-        check(382, space_expected));
+        check_message(Check::job_id_end));
 
     add("header_of_282_digits", before_header + hex140 + "ab " + to_hex(job.solution),
-        check(389, space_expected));
-    add("line_ends_after_full_header", before_header + hex140, check(389, space_expected));
+        check_message(Check::header_end));
+    add("line_ends_after_full_header", before_header + hex140, check_message(Check::header_end));
     add("full_header_then_fixed_nonce", before_header + hex140 + " aa " + to_hex(job.solution),
-        check(404, space_expected));
+        check_message(Check::fixed_nonce_end));
     add("fixed_nonce_of_18_digits",
         before_header + header + " " + to_hex(pattern_bytes(9, 1)) + " " + to_hex(job.solution),
-        check(403, "(*fixed_nonce_bytes) < 9"));
+        check_message(Check::fixed_nonce_length));
     add("fixed_nonce_overfilling_header",
-        before_header + hex138 + " a1b2c3 " + to_hex(job.solution), check(404, space_expected));
+        before_header + hex138 + " a1b2c3 " + to_hex(job.solution),
+        check_message(Check::fixed_nonce_end));
 
     const std::string empty_job_id = "0 1 " + to_hex(job.target) + "  ";
-    add("g_at_offset_70", empty_job_id + "g0" + header.substr(2) + " a1b2c3d4", bad_hex(70, 'g'));
+    add("g_at_offset_70", empty_job_id + "g0" + header.substr(2) + " a1b2c3d4",
+        invalid_hex_message(70, 'g'));
     add("line_ends_inside_header_pair", before_header + "0a0",
-        bad_hex(before_header.size() + 3, '\0'));
+        invalid_hex_message(before_header.size() + 3, '\0'));
     add("nul_inside_header_ends_line",
         before_header + header.substr(0, 10) + std::string(1, '\0') + header.substr(10) +
             " a1b2c3d4 " + to_hex(job.solution),
-        bad_hex(before_header.size() + 10, '\0'));
+        invalid_hex_message(before_header.size() + 10, '\0'));
     add("line_ends_after_header", before_header + header + " ",
-        bad_hex(before_header.size() + header.size() + 1, '\0'));
+        invalid_hex_message(before_header.size() + header.size() + 1, '\0'));
     add("fixed_nonce_of_3_digits", before_header + header + " a1b " + to_hex(job.solution),
-        bad_hex(before_header.size() + header.size() + 4, ' '));
+        invalid_hex_message(before_header.size() + header.size() + 4, ' '));
     const std::string to_solution = before_header + header + " a1b2c3d4 ";
-    add("non_hex_in_solution", to_solution + "0011z2", bad_hex(to_solution.size() + 4, 'z'));
+    add("non_hex_in_solution", to_solution + "0011z2",
+        invalid_hex_message(to_solution.size() + 4, 'z'));
     add("non_hex_second_digit_in_solution", to_solution + "00x1",
-        bad_hex(to_solution.size() + 2, 'x'));
+        invalid_hex_message(to_solution.size() + 2, 'x'));
     return cases;
 }

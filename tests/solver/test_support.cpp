@@ -11,30 +11,6 @@
 #include "crypto/hash_key.h"
 #include "crypto/zantu_hash.h"
 
-std::string to_hex(const Bytes& data) {
-    static const char digits[] = "0123456789abcdef";
-    std::string out;
-    for (uint8_t b : data) {
-        out += digits[b >> 4];
-        out += digits[b & 15];
-    }
-    return out;
-}
-
-Bytes from_hex(const std::string& text) {
-    const auto nibble = [](char c) {
-        if (c >= '0' && c <= '9') return c - '0';
-        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-        throw std::invalid_argument("not a hex digit");
-    };
-    if (text.size() % 2) throw std::invalid_argument("odd hex length");
-    Bytes out(text.size() / 2);
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = static_cast<uint8_t>(nibble(text[2 * i]) << 4 | nibble(text[2 * i + 1]));
-    return out;
-}
-
 Bytes pattern_bytes(size_t n, uint32_t seed) {
     Bytes out(n);
     uint32_t x = seed * 2654435761u + 12345u;

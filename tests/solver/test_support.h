@@ -5,13 +5,7 @@
 #include <string>
 #include <vector>
 
-using Bytes = std::vector<uint8_t>;
-
-// to_hex returns the lower-case hex of |data|.
-std::string to_hex(const Bytes& data);
-
-// from_hex decodes an even-length hex text; throws on anything else.
-Bytes from_hex(const std::string& text);
+#include "tests/hex.h"
 
 // pattern_bytes returns |n| deterministic, varied bytes that depend on |seed|.
 Bytes pattern_bytes(size_t n, uint32_t seed);

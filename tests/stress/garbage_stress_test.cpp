@@ -6,6 +6,7 @@
 
 #include "solver/job_slot.h"
 #include "solver/solver_loop.h"
+#include "tests/solver/malformed_lines.h"
 #include "tests/stress/stress_support.h"
 
 namespace {
@@ -64,24 +65,10 @@ std::vector<Garbage> garbage_lines() {
     return cases;
 }
 
-// message_for formats a parse fault as the solver reports it.
-std::string message_for(const JobParseResult& r) {
-    if (r.fault == JobLineFault::invalid_hex)
-        return "Invalid hex char at offset " + std::to_string(r.offset) + ": ..." +
-               std::string(1, r.character) + "...\n";
-    return std::to_string(r.check) + ": " + r.condition + "\n";
-}
-
 // defined_message_fault returns why |message| is none of the defined messages for |line|.
 std::string defined_message_fault(const std::string& message, const std::string& line) {
-    static const std::vector<std::string> checks = {
-        "343: str[str_i] == ' '\n",    "349: str[str_i] == ' '\n",
-        "352: _poolid < pool_count\n", "377: str[str_i] == ' '\n",
-        "382: str[str_i] == ' '\n",    "383: i < job_id_len\n",
-        "389: str[str_i] == ' '\n",    "403: (*fixed_nonce_bytes) < 9\n",
-        "404: str[str_i] == ' '\n"};
-    for (const std::string& c : checks)
-        if (message == c) return "";
+    for (const JobLineCheck& c : job_line_checks)
+        if (message == check_message(c.id)) return "";
     const std::string prefix = "Invalid hex char at offset ";
     if (message.compare(0, prefix.size(), prefix) != 0) return "not a defined message";
     size_t used = 0;
@@ -123,7 +110,7 @@ TEST(Stress, GarbageJobLinesEndCleanlyOrAreTaken) {
         EXPECT_EQ(status, 1) << g.name;
         EXPECT_EQ(defined_message_fault(child.stderr_text(), kept), "") << g.name;
         // The line reached the parser byte for byte: the message is the one it gives here.
-        EXPECT_EQ(child.stderr_text(), message_for(expected)) << g.name;
+        EXPECT_EQ(child.stderr_text(), fault_message(expected)) << g.name;
     }
 }
 

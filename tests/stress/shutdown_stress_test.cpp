@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/cpu_dispatch.h"
+#include "tests/solver/malformed_lines.h"
 #include "tests/stress/stress_support.h"
 
 namespace {
@@ -59,7 +60,7 @@ TEST(Stress, QuitInTheMiddleOfALongBatchEndsPromptly) {
 
 // The message for a line that ends inside a hex field: the terminator is the bad digit.
 std::string ends_inside_hex(size_t offset) {
-    return "Invalid hex char at offset " + std::to_string(offset) + ": ..." + '\0' + "...\n";
+    return invalid_hex_message(offset, '\0');
 }
 
 TEST(Stress, InputClosedInTheMiddleOfALine) {
@@ -73,10 +74,10 @@ TEST(Stress, InputClosedInTheMiddleOfALine) {
         size_t cut;
         std::string message; // empty: the line is a job and the solver goes on hashing
     } cases[] = {
-        {"inside the pause field", 1, "343: str[str_i] == ' '\n"},
+        {"inside the pause field", 1, check_message(JobLineCheckId::pause_field)},
         {"before the target", target_at, ends_inside_hex(target_at)},
         {"inside a target pair", target_at + 5, ends_inside_hex(target_at + 5)},
-        {"inside the job id", job_id_at + 2, "382: str[str_i] == ' '\n"},
+        {"inside the job id", job_id_at + 2, check_message(JobLineCheckId::job_id_end)},
         {"at a header pair", header_at + 10, ends_inside_hex(header_at + 10)},
         {"inside the fixed nonce", fixed_at + 3, ends_inside_hex(fixed_at + 3)},
         {"right after the fixed nonce", solution_at, ""},
