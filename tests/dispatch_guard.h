@@ -8,7 +8,7 @@
 #include "crypto/cpu_dispatch.h"
 
 // DispatchGuard saves every probe answer and implementation slot at construction and puts
-// them back at destruction, with the working constant table of the saved Haraka forms.
+// them back at destruction.
 class DispatchGuard {
   public:
     DispatchGuard() = default;
@@ -20,7 +20,6 @@ class DispatchGuard {
         nonce_flight_avx512_support = flight512_;
         portable_forms = portable_forms_;
         fast_forms = fast_forms_;
-        hash_forms(fast_).prepare();
         haraka256_fn = haraka256_;
         haraka512_fn = haraka512_;
         haraka512_rc_fn = haraka512_rc_;

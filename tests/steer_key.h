@@ -8,13 +8,9 @@
 #include <cstring>
 #include <random>
 
-namespace steer {
+#include "crypto/layout.h"
 
-// The key: 552 entries of 16 bytes. The mixing picks and rewrites the first 512, the indexed
-// ones, which a backup right behind the key restores; it starts from entry 513.
-constexpr size_t kKeyEntries = 552;
-constexpr size_t kIndexedEntries = 512;
-constexpr size_t kStartEntry = 513;
+namespace steer {
 
 // What a row does besides setting selector bits: X = R, a negative dividend of the 0x0c case
 // (odd or even), negative remainders in every round of the 0x18 case, or lanes of -32768
