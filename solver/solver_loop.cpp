@@ -210,17 +210,21 @@ uint64_t batch_size_for(int32_t fast) {
 bool self_test_passes(CZantuHashV2& hasher) {
     const KnownAnswerFault fault = known_answer_fault(hasher);
     if (fault == KnownAnswerFault::none) return true;
-    if (probe_fast_hash_support() != 1)
-        exit_with_error("self-test: the portable hash forms give wrong digests on this "
-                        "machine; no correct form is left\n");
+    const int32_t fast = probe_fast_hash_support();
+    if (fast != 1)
+        exit_with_error("self-test: the %s hash forms give wrong digests on this machine; no "
+                        "correct form is left\n",
+                        hash_forms(fast).name);
     if (fault == KnownAnswerFault::nonce_path)
         std::fprintf(stderr,
                      "self-test: the %s nonce path gives wrong digests on this processor; "
-                     "using the portable forms\n",
-                     nonce_path->name);
+                     "using the %s forms\n",
+                     nonce_path->name, hash_forms(0).name);
     else
-        std::fprintf(stderr, "self-test: the fast hash forms give wrong digests on this "
-                             "processor; using the portable forms\n");
+        std::fprintf(stderr,
+                     "self-test: the %s hash forms give wrong digests on this processor; "
+                     "using the %s forms\n",
+                     hash_forms(fast).name, hash_forms(0).name);
     fall_back_to_portable_forms();
     hasher.SelectMixing(kHashVersion);
     self_test_passes(hasher); // the portable forms must pass on their own, or nothing runs
