@@ -22,12 +22,6 @@
 
 namespace {
 
-using steer::kIndexedEntries;
-using steer::kKeyEntries;
-using steer::kStartEntry;
-constexpr size_t kKeyBytes = 16 * kKeyEntries;
-constexpr uint64_t kIndexMask = 8191;
-
 // Hands out the fuzzer's bytes front to back, then zeros.
 class ByteSource {
   public:
@@ -172,7 +166,7 @@ void check_touches(const char* what, __m128i** fast, __m128i** portable, const u
                    const uint8_t* portable_key) {
     const auto* fk = reinterpret_cast<const __m128i*>(fast_key);
     const auto* pk = reinterpret_cast<const __m128i*>(portable_key);
-    for (int r = 0; r < 64; ++r) {
+    for (int r = 0; r < kTouchEntries; ++r) {
         const std::ptrdiff_t f = fast[r] - fk, p = portable[r] - pk;
         if (f != p) {
             std::fprintf(stderr, "fast and portable forms differ: %s touch %d: entry %td vs %td\n",
@@ -195,28 +189,28 @@ void fuzz_keyed_mix(ByteSource& src, bool wide) {
     const auto* b = reinterpret_cast<const __m128i*>(block);
     auto* fk = reinterpret_cast<__m128i*>(k.fast);
     auto* pk = reinterpret_cast<__m128i*>(k.portable);
-    __m128i* fast_touch[64];
-    __m128i* portable_touch[64];
+    __m128i* fast_touch[kTouchEntries];
+    __m128i* portable_touch[kTouchEntries];
 
     for (const MixVariant& v : kVariants) {
         std::memcpy(k.fast, k.original, kKeyBytes);
         std::memcpy(k.portable, k.original, kKeyBytes);
         if (wide) {
-            alignas(16) const __m128i f128 = v.fast128(fk, b, kIndexMask, fast_touch);
-            alignas(16) const __m128i p128 = v.portable128(pk, b, kIndexMask, portable_touch);
+            alignas(16) const __m128i f128 = v.fast128(fk, b, kKeyIndexMask, fast_touch);
+            alignas(16) const __m128i p128 = v.portable128(pk, b, kKeyIndexMask, portable_touch);
             expect_same(v.name, &f128, &p128, 16);
             const uint64_t reduced_fast = clhash_reduce64_fast(f128);
             const uint64_t reduced_portable = clhash_reduce64_portable(f128);
             expect_same("clhash_reduce64", &reduced_fast, &reduced_portable, 8);
         } else {
-            const uint64_t f64 = v.fast64(fk, b, kIndexMask, fast_touch);
-            const uint64_t p64 = v.portable64(pk, b, kIndexMask, portable_touch);
+            const uint64_t f64 = v.fast64(fk, b, kKeyIndexMask, fast_touch);
+            const uint64_t p64 = v.portable64(pk, b, kKeyIndexMask, portable_touch);
             expect_same(v.name, &f64, &p64, 8);
         }
         expect_same(v.name, k.fast, k.portable, kKeyBytes);
         check_touches(v.name, fast_touch, portable_touch, k.fast, k.portable);
-        if (std::memcmp(k.fast + 16 * kIndexedEntries, k.original + 16 * kIndexedEntries,
-                        kKeyBytes - 16 * kIndexedEntries) != 0)
+        if (std::memcmp(k.fast + kIndexedBytes, k.original + kIndexedBytes,
+                        kKeyBytes - kIndexedBytes) != 0)
             broken("keyed mixing wrote a key entry past 511");
     }
     if (std::memcmp(block, block_before, sizeof block) != 0) broken("keyed mixing wrote its block");
@@ -229,18 +223,22 @@ void fuzz_keyed_mix(ByteSource& src, bool wide) {
     expect_same("clhash_reduce64", &raw_fast, &raw_portable, 8);
 }
 
+// kShortestInput: the longest whole-block input no longer than the hash input; with 0 to 31
+// bytes more, the tail fills start anywhere.
+constexpr size_t kShortestInput = kHashInputBytes / 32 * 32;
+
 // The nonce paths on one input: its length (so the tail fills start anywhere), its bytes from
 // a seed, then the first selector and key entries steered as fill_key does, in the key and
 // its backup alike, so that the paths meet every case and corner; then a run of up to 150
 // nonces, across a group boundary of the in-flight path.
 void fuzz_nonce_paths(ByteSource& src) {
     alignas(32) static CZantuHashV2 hasher(4);
-    const size_t len = 1472 + src.byte() % 32;
+    const size_t len = kShortestInput + src.byte() % 32;
     uint8_t seed[8];
     src.take(seed, sizeof seed);
     uint64_t state = 0;
     std::memcpy(&state, seed, sizeof seed);
-    static uint8_t input[1503];
+    static uint8_t input[kShortestInput + 31];
     for (size_t i = 0; i < len; i += 8) {
         const uint64_t v = splitmix64(state);
         std::memcpy(input + i, &v, len - i < 8 ? len - i : 8);
@@ -255,9 +253,9 @@ void fuzz_nonce_paths(ByteSource& src) {
     hasher.Write(input, len);
     PrepareKey(hasher.current);
     uint8_t* key = ThreadKeyBuffer();
-    steer_key(src, key, key + kKeyBytes);
+    steer_key(src, key, key + kBackupOffset);
     // The key and its backup; the touch list behind them is scratch.
-    std::vector<uint8_t> key_before(key, key + kKeyBytes + 16 * kIndexedEntries);
+    std::vector<uint8_t> key_before(key, key + kTouchListOffset);
 
     static uint64_t want[150], got[150];
     nonce_words_finalize(hasher, first, count, want);

@@ -35,7 +35,12 @@ constexpr size_t kRecordBitsOffset = kRecordNonceOffset + kHeaderNonceBytes;
 constexpr size_t kRecordSolutionOffset = kRecordBitsOffset + kHeaderBitsBytes;
 constexpr size_t kCommitRecordBytes = kRecordSolutionOffset + kSolutionCommittedBytes;
 
-static_assert(kHeaderTimeOffset == 100 && kHeaderNonceOffset == 108 && kHeaderNonceBytes == 32);
+// The protocol's values: the tests build their jobs and expectations from these constants, so
+// a wrong one must fail here.
+static_assert(kHeaderTimeOffset == 100 && kHeaderBitsOffset == 104 && kHeaderNonceOffset == 108 &&
+              kHeaderNonceBytes == 32);
+static_assert(kSolutionCommittedOffset == 8 && kSolutionCommittedBytes == 64 &&
+              kCommitDigestOffset == 92);
 static_assert(kCommitRecordBytes == 196 && kRecordBitsOffset == 128);
 static_assert(kSolutionNonceAreaOffset + kMaxFixedNonceBytes + 4 == kSolutionNonceOffset,
               "the longest fixed nonce and the three nonce levels end where the nonce starts");

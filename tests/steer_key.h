@@ -61,8 +61,8 @@ inline uint64_t steered_selector(uint64_t sel, const SteerRow& row) {
     sel = (sel & ~0x1cull) | row.case_bits;
     if (row.rounds >= 0) sel = (sel << 3 >> 3) | static_cast<uint64_t>(row.rounds) << 61;
     sel = (sel | row.set_bits) & ~row.clear_bits;
-    const uint64_t r = (sel >> 5) & 511;
-    if (row.tweak == kRequalsX) sel = (sel & ~(511ull << 32)) | r << 32;
+    const uint64_t r = (sel >> 5) & kEntryIndexMask;
+    if (row.tweak == kRequalsX) sel = (sel & ~(kEntryIndexMask << 32)) | r << 32;
     return sel;
 }
 
@@ -80,7 +80,7 @@ inline uint64_t working_lo(const uint8_t* block, uint64_t j, bool folded) {
 // below the start entry. Other tweaks write nothing.
 inline void steer_entries(const SteerRow& row, uint64_t sel, const uint8_t* block, bool folded,
                           uint8_t* key, uint8_t* backup, std::mt19937_64& rng) {
-    const uint64_t r = (sel >> 5) & 511;
+    const uint64_t r = (sel >> 5) & kEntryIndexMask;
     const uint64_t p = working_lo(block, sel & 3, folded);
     const uint64_t q = working_lo(block, (sel & 3) ^ 1, folded);
     if (row.tweak == kNegOddDividend || row.tweak == kNegEvenDividend) {

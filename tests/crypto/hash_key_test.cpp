@@ -16,6 +16,8 @@ namespace {
 // Counts Haraka-256 calls made through the dispatch slot, so expansions can be seen.
 haraka256_fn_t counted_inner = nullptr;
 int haraka256_calls = 0;
+// kCallsPerExpansion: one Haraka-256 call per 32-byte block of the key.
+constexpr int kCallsPerExpansion = kKeyBytes / 32;
 void counting_haraka256(uint8_t* out, const uint8_t* in) {
     ++haraka256_calls;
     counted_inner(out, in);
@@ -30,10 +32,10 @@ class HashKeyTest : public HashFormTest {
         haraka256_fn = counting_haraka256;
         haraka256_calls = 0;
     }
-    // expansions counts whole expansions since the last call (276 calls each).
+    // expansions counts whole expansions since the last call.
     int expansions() {
-        const int n = haraka256_calls / 276;
-        EXPECT_EQ(haraka256_calls % 276, 0);
+        const int n = haraka256_calls / kCallsPerExpansion;
+        EXPECT_EQ(haraka256_calls % kCallsPerExpansion, 0);
         haraka256_calls = 0;
         return n;
     }
@@ -46,9 +48,9 @@ TEST_P(HashKeyTest, KnownExpansion) {
     PrepareKey(seed);
     const uint8_t* key = ThreadKeyBuffer();
     EXPECT_EQ(to_hex(key, 32), "77cf2d1b6cd3280c12b71b0f3f5d748807331b97af13987be4ab0f2708f3faee");
-    EXPECT_EQ(to_hex(key + 8800, 32),
+    EXPECT_EQ(to_hex(key + kKeyBytes - 32, 32),
               "e9fd01e7717beef64c1cf356e26e215ca71ea1dd37ee4b3d4ccb7ae4a18ac9da");
-    EXPECT_EQ(to_hex(key + 16 * 513, 16), "9e0e2d2936379331e2dadb2601f64b2e");
+    EXPECT_EQ(to_hex(key + 16 * kStartEntry, 16), "9e0e2d2936379331e2dadb2601f64b2e");
     // Each block is Haraka-256 of the one before it.
     alignas(16) uint8_t prev[32];
     uint8_t next[32];
@@ -56,7 +58,7 @@ TEST_P(HashKeyTest, KnownExpansion) {
     haraka256_fn(next, prev);
     EXPECT_EQ(to_hex(next, 32), to_hex(key + 64, 32));
     // The backup holds the indexed entries exactly.
-    EXPECT_EQ(0, std::memcmp(key, key + 8832, 8192));
+    EXPECT_EQ(0, std::memcmp(key, key + kBackupOffset, kIndexedBytes));
 }
 
 TEST_P(HashKeyTest, PrepareExpandsOnlyForANewSeed) {
@@ -87,8 +89,8 @@ TEST_P(HashKeyTest, PrepareExpandsOnlyForANewSeed) {
     }
 
     // A restore undoes any damage to the indexed entries.
-    alignas(32) static uint8_t fresh[8832];
-    ExpandKey(fresh, s1, 8832);
+    alignas(32) static uint8_t fresh[kKeyBytes];
+    ExpandKey(fresh, s1, kKeyBytes);
     haraka256_calls = 0;
     std::memset(ThreadKeyBuffer() + 100, 0xee, 4000);
     PrepareKey(s1);
@@ -106,12 +108,12 @@ TEST_P(HashKeyTest, FreshBufferExpandsEvenForTheAllZeroSeed) {
         alignas(16) uint8_t zero[32] = {};
         PrepareKey(zero);
         calls = haraka256_calls;
-        first = to_hex(ThreadKeyBuffer(), 8832);
-        alignas(32) static uint8_t fresh[8832];
-        ExpandKey(fresh, zero, 8832);
-        expected = to_hex(fresh, 8832);
+        first = to_hex(ThreadKeyBuffer(), kKeyBytes);
+        alignas(32) static uint8_t fresh[kKeyBytes];
+        ExpandKey(fresh, zero, kKeyBytes);
+        expected = to_hex(fresh, kKeyBytes);
     }).join();
-    EXPECT_EQ(calls, 276);
+    EXPECT_EQ(calls, kCallsPerExpansion);
     EXPECT_EQ(first, expected);
 }
 
@@ -122,23 +124,23 @@ TEST_P(HashKeyTest, TouchListNamesRestoredEntriesInIterationOrder) {
     PrepareKey(h.current);
     __m128i* key = reinterpret_cast<__m128i*>(ThreadKeyBuffer());
     __m128i** touch = ThreadTouchList();
-    EXPECT_EQ(reinterpret_cast<uint8_t*>(touch), ThreadKeyBuffer() + 8832 + 8192);
+    EXPECT_EQ(reinterpret_cast<uint8_t*>(touch), ThreadKeyBuffer() + kTouchListOffset);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(key) % 32, 0u);
 
     const uint64_t v =
         h.mixFinal(key, reinterpret_cast<const __m128i*>(h.current), h.keyIndexMask, touch);
     (void)v;
-    // Pair i names entries R and X of iteration i; the first pair comes from entry 513.
+    // Pair i names entries R and X of iteration i; the first pair comes from the start entry.
     uint64_t sel;
-    std::memcpy(&sel, key + 513, 8);
-    EXPECT_EQ(touch[0], key + ((sel >> 5) & 511));
-    EXPECT_EQ(touch[1], key + ((sel >> 32) & 511));
-    for (int r = 0; r < 64; ++r) {
+    std::memcpy(&sel, key + kStartEntry, 8);
+    EXPECT_EQ(touch[0], key + ((sel >> 5) & kEntryIndexMask));
+    EXPECT_EQ(touch[1], key + ((sel >> 32) & kEntryIndexMask));
+    for (int r = 0; r < kTouchEntries; ++r) {
         ASSERT_GE(touch[r], key);
-        ASSERT_LT(touch[r], key + 512);
+        ASSERT_LT(touch[r], key + kIndexedEntries);
     }
     RestoreTouched();
-    EXPECT_EQ(0, std::memcmp(key, reinterpret_cast<uint8_t*>(key) + 8832, 8192));
+    EXPECT_EQ(0, std::memcmp(key, reinterpret_cast<uint8_t*>(key) + kBackupOffset, kIndexedBytes));
 }
 
 INSTANTIATE_FOR_EVERY_FORM(HashKeyTest);
@@ -152,7 +154,7 @@ TEST(HashKeyBuffer, HashersOnOneThreadShareTheBufferAndSeed) {
     EXPECT_EQ(ThreadKeyBuffer(), buffer);
     EXPECT_TRUE(ThreadKeyRecord()->holds_key);
     EXPECT_EQ(0, std::memcmp(ThreadKeyRecord()->seed, seed, 32));
-    EXPECT_EQ(ThreadKeyRecord()->keySize, 8832);
+    EXPECT_EQ(ThreadKeyRecord()->keySize, static_cast<int32_t>(kKeyBytes));
 }
 
 #ifndef NDEBUG

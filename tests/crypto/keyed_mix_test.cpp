@@ -17,9 +17,6 @@ namespace {
 
 using namespace steer;
 
-constexpr size_t kKeyBytes = 16 * kKeyEntries;
-constexpr uint64_t kIndexMask = 8191;
-
 struct FreeDeleter {
     void operator()(void* p) const { std::free(p); }
 };
@@ -87,12 +84,12 @@ TEST_P(KeyedMixFormTest, WorkedValues) {
     for (int i = 0; i < 64; ++i)
         block[i] = static_cast<uint8_t>(i);
     // The touch list sits where the hasher keeps it, behind the backup area.
-    __m128i** touch = reinterpret_cast<__m128i**>(buf.get() + kKeyBytes + 8192);
+    __m128i** touch = reinterpret_cast<__m128i**>(buf.get() + kTouchListOffset);
 
     for (size_t j = 0; j < kKeyBytes; ++j)
         buf.get()[j] = static_cast<uint8_t>(j % 251);
     const __m128i acc =
-        form.mix128(Entries(buf), reinterpret_cast<const __m128i*>(block), kIndexMask, touch);
+        form.mix128(Entries(buf), reinterpret_cast<const __m128i*>(block), kKeyIndexMask, touch);
     EXPECT_EQ(to_hex(&acc, 16), want->mix128_hex);
     EXPECT_EQ(touch[0], Entries(buf) + 397);
     EXPECT_EQ(touch[1], Entries(buf) + 436);
@@ -100,15 +97,16 @@ TEST_P(KeyedMixFormTest, WorkedValues) {
         EXPECT_EQ(touch[2], Entries(buf) + want->second_r);
         EXPECT_EQ(touch[3], Entries(buf) + want->second_x);
     }
-    for (int r = 0; r < 64; ++r) {
+    for (int r = 0; r < kTouchEntries; ++r) {
         EXPECT_GE(touch[r], Entries(buf));
-        EXPECT_LT(touch[r], Entries(buf) + 512);
+        EXPECT_LT(touch[r], Entries(buf) + kIndexedEntries);
     }
 
     for (size_t j = 0; j < kKeyBytes; ++j)
         buf.get()[j] = static_cast<uint8_t>(j % 251);
-    EXPECT_EQ(form.mix64(Entries(buf), reinterpret_cast<const __m128i*>(block), kIndexMask, touch),
-              want->mix64);
+    EXPECT_EQ(
+        form.mix64(Entries(buf), reinterpret_cast<const __m128i*>(block), kKeyIndexMask, touch),
+        want->mix64);
     for (int i = 0; i < 64; ++i)
         ASSERT_EQ(block[i], i) << "the block was written";
 }
@@ -142,23 +140,23 @@ void ExpectFormsAgree(const MixForm& fast, const MixForm& portable, MixInput& in
     alignas(16) uint8_t block[64];
     std::memcpy(block, in.block, 64);
     const auto* b = reinterpret_cast<const __m128i*>(block);
-    __m128i* t1[64];
-    __m128i* t2[64];
+    __m128i* t1[kTouchEntries];
+    __m128i* t2[kTouchEntries];
     if (wide) {
-        const __m128i r1 = fast.mix128(Entries(k1), b, kIndexMask, t1);
-        const __m128i r2 = portable.mix128(Entries(k2), b, kIndexMask, t2);
+        const __m128i r1 = fast.mix128(Entries(k1), b, kKeyIndexMask, t1);
+        const __m128i r2 = portable.mix128(Entries(k2), b, kKeyIndexMask, t2);
         ASSERT_EQ(to_hex(&r1, 16), to_hex(&r2, 16));
     } else {
-        ASSERT_EQ(fast.mix64(Entries(k1), b, kIndexMask, t1),
-                  portable.mix64(Entries(k2), b, kIndexMask, t2));
+        ASSERT_EQ(fast.mix64(Entries(k1), b, kKeyIndexMask, t1),
+                  portable.mix64(Entries(k2), b, kKeyIndexMask, t2));
     }
     ASSERT_EQ(std::memcmp(k1.get(), k2.get(), kKeyBytes), 0) << "key contents differ";
-    for (int r = 0; r < 64; ++r)
+    for (int r = 0; r < kTouchEntries; ++r)
         ASSERT_EQ(t1[r] - Entries(k1), t2[r] - Entries(k2)) << r;
     // The first picks come from the start value, so the steered case was really taken.
     const uint64_t sel = in.Sel();
-    ASSERT_EQ(t1[0] - Entries(k1), static_cast<ptrdiff_t>((sel >> 5) & 511));
-    ASSERT_EQ(t1[1] - Entries(k1), static_cast<ptrdiff_t>((sel >> 32) & 511));
+    ASSERT_EQ(t1[0] - Entries(k1), static_cast<ptrdiff_t>((sel >> 5) & kEntryIndexMask));
+    ASSERT_EQ(t1[1] - Entries(k1), static_cast<ptrdiff_t>((sel >> 32) & kEntryIndexMask));
     ASSERT_EQ(std::memcmp(block, in.block, 64), 0) << "the block was written";
 }
 
@@ -210,7 +208,7 @@ TEST_P(KeyedMixVariantTest, FastMatchesPortableOnSteeredCases) {
             MixInput in(rng);
             const uint64_t sel = steered_selector(in.Sel(), row);
             set_lo64(in.Entry(kStartEntry), sel);
-            const uint64_t r = (sel >> 5) & 511, x = (sel >> 32) & 511;
+            const uint64_t r = (sel >> 5) & kEntryIndexMask, x = (sel >> 32) & kEntryIndexMask;
             ASSERT_EQ(sel & 0x1c, row.case_bits);
             const uint64_t p = in.WorkLo(v, sel & 3), q = in.WorkLo(v, (sel & 3) ^ 1);
             // Variant A's 0x18 case has no rounds.

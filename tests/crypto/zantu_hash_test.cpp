@@ -19,11 +19,12 @@ namespace {
 
 // The worked input: byte i is i mod 256, with the length prefix and the nonce patched in.
 std::vector<uint8_t> worked_input(uint32_t nonce) {
-    std::vector<uint8_t> in(1487);
+    std::vector<uint8_t> in(kHashInputBytes);
     for (size_t i = 0; i < in.size(); ++i)
         in[i] = static_cast<uint8_t>(i);
-    in[140] = 0xfd, in[141] = 0x40, in[142] = 0x05;
-    in[1484] = nonce & 0xff, in[1485] = (nonce >> 8) & 0xff, in[1486] = (nonce >> 16) & 0xff;
+    std::memcpy(&in[kHeaderBytes], kSolutionPrefix, sizeof kSolutionPrefix);
+    for (size_t i = 0; i < kNonceBytes; ++i)
+        in[kHashInputBytes - kNonceBytes + i] = static_cast<uint8_t>(nonce >> (8 * i));
     return in;
 }
 
@@ -62,7 +63,7 @@ TEST_P(HasherTest, WorkedDigest) {
     const uint64_t expected[3] = {0xbfef9c8e7ef68422ull, 0xf320912b8134870cull,
                                   0x003c746a499b6194ull};
     for (uint32_t nonce = 0; nonce < 3; ++nonce) {
-        h.current[44] = nonce & 0xff, h.current[45] = 0, h.current[46] = 0;
+        std::memcpy(h.current + kBlockNonceOffset, &nonce, kNonceBytes);
         uint8_t out[32];
         h.Finalize(out);
         EXPECT_EQ(digest_word(out), expected[nonce]) << "nonce " << nonce;
@@ -74,7 +75,7 @@ TEST_P(HasherTest, WorkedDigest) {
 
 TEST_P(HasherTest, WriteIgnoresHowTheInputIsSplit) {
     std::mt19937_64 rng(7);
-    std::vector<uint8_t> in(1487);
+    std::vector<uint8_t> in(kHashInputBytes);
     fill_random(rng, in.data(), in.size());
     CZantuHashV2 whole(4);
     whole.Write(in.data(), in.size());
@@ -121,14 +122,14 @@ TEST_P(HasherTest, ExactBlockFillsCompressAtOnce) {
 TEST_P(HasherTest, KeyEqualsFreshExpansionAfterEveryFinalize) {
     std::mt19937_64 rng(11);
     CZantuHashV2 h(4);
-    std::vector<uint8_t> in(1487);
+    std::vector<uint8_t> in(kHashInputBytes);
     fill_random(rng, in.data(), in.size());
     h.Write(in.data(), in.size());
     PrepareKey(h.current);
-    alignas(32) static uint8_t fresh[8832];
-    ExpandKey(fresh, h.current, 8832);
+    alignas(32) static uint8_t fresh[kKeyBytes];
+    ExpandKey(fresh, h.current, kKeyBytes);
     for (uint32_t nonce = 0; nonce < 200; ++nonce) {
-        std::memcpy(h.current + 44, &nonce, 3);
+        std::memcpy(h.current + kBlockNonceOffset, &nonce, kNonceBytes);
         uint8_t out[32];
         h.Finalize(out);
         ASSERT_EQ(0, std::memcmp(ThreadKeyBuffer(), fresh, sizeof fresh)) << "nonce " << nonce;
@@ -164,8 +165,8 @@ TEST(HasherVariants, VersionSelectsVariantAndForm) {
             CZantuHashV2 h(r.version);
             EXPECT_EQ(h.mixFinal, fast ? r.fast64 : r.portable64) << r.version << "/" << fast;
             EXPECT_EQ(h.mixCore, fast ? r.fast128 : r.portable128) << r.version << "/" << fast;
-            EXPECT_EQ(h.keySize, 8832);
-            EXPECT_EQ(h.keyIndexMask, 8191);
+            EXPECT_EQ(h.keySize, static_cast<int64_t>(kKeyBytes));
+            EXPECT_EQ(h.keyIndexMask, static_cast<int64_t>(kKeyIndexMask));
         }
     }
     fast_hash_support = real;

@@ -155,10 +155,10 @@ TEST_F(JobLineTest, HeaderAndFixedNonceLengths) {
         Bytes expected_header = job.header;
         expected_header.insert(expected_header.end(), job.fixed_nonce.begin(),
                                job.fixed_nonce.end());
-        expected_header.resize(140, 0);
-        EXPECT_EQ(bytes_of(slot.header, 140), expected_header) << where;
+        expected_header.resize(kHeaderBytes, 0);
+        EXPECT_EQ(bytes_of(slot.header, kHeaderBytes), expected_header) << where;
         EXPECT_EQ(bytes_of(slot.fixed_nonce, c.fixed_bytes), job.fixed_nonce) << where;
-        EXPECT_EQ(bytes_of(slot.solution, 1344), job.solution) << where;
+        EXPECT_EQ(bytes_of(slot.solution, kSolutionBytes), job.solution) << where;
     }
 }
 
@@ -175,8 +175,8 @@ TEST_F(JobLineTest, HexDigitsOfEitherCase) {
                              upper(job.fixed_nonce) + " " + upper(job.solution);
     JobSlot& slot = parse_ok(line);
     EXPECT_EQ(bytes_of(slot.target, 32), job.target);
-    EXPECT_EQ(bytes_of(slot.header, 108), job.header);
-    EXPECT_EQ(bytes_of(slot.solution, 1344), job.solution);
+    EXPECT_EQ(bytes_of(slot.header, job.header.size()), job.header);
+    EXPECT_EQ(bytes_of(slot.solution, kSolutionBytes), job.solution);
     EXPECT_EQ(hex_nibble('F'), 15);
     EXPECT_EQ(hex_nibble('f'), 15);
     EXPECT_EQ(hex_nibble('9'), 9);
@@ -184,7 +184,7 @@ TEST_F(JobLineTest, HexDigitsOfEitherCase) {
 }
 
 TEST_F(JobLineTest, SolutionFieldEndsAtSpaceOrLineEnd) {
-    const std::string full = to_hex(pattern_bytes(1344, 4));
+    const std::string full = to_hex(pattern_bytes(kSolutionBytes, 4));
     const struct {
         std::string name;
         std::string field;
@@ -195,8 +195,8 @@ TEST_F(JobLineTest, SolutionFieldEndsAtSpaceOrLineEnd) {
         {"space at first digit", "ab cd", 1},
         {"space at second digit", "a bc", 0},
         {"empty", "", 0},
-        {"2689 digits", full + "7", 1344},
-        {"longer, then junk", full + "zz junk", 1344},
+        {"2689 digits", full + "7", kSolutionBytes},
+        {"longer, then junk", full + "zz junk", kSolutionBytes},
     };
     for (const auto& c : cases) {
         JobFields job;
@@ -205,14 +205,14 @@ TEST_F(JobLineTest, SolutionFieldEndsAtSpaceOrLineEnd) {
         JobSlot& slot = parse_ok(line + c.field);
         EXPECT_EQ(slot.solution_len, c.expected_len) << c.name;
         Bytes expected = from_hex(c.field.substr(0, 2 * c.expected_len));
-        expected.resize(1344, 0);
-        EXPECT_EQ(bytes_of(slot.solution, 1344), expected) << c.name;
+        expected.resize(kSolutionBytes, 0);
+        EXPECT_EQ(bytes_of(slot.solution, kSolutionBytes), expected) << c.name;
     }
 }
 
 TEST_F(JobLineTest, ActiveOnlyWithANonZeroHeader) {
     JobFields job;
-    job.header = Bytes(108, 0);
+    std::fill(job.header.begin(), job.header.end(), 0);
     job.fixed_nonce = Bytes(4, 0);
     EXPECT_EQ(parse_ok(job.line()).active, 0);
     job.fixed_nonce = {0, 0, 0, 1};
@@ -261,9 +261,10 @@ TEST_F(JobLineTest, HeaderCommitmentModes) {
         job.solution[0] = c.byte0;
         job.solution[5] = c.byte5;
         if (c.zero_record) {
-            std::fill(job.header.begin() + 4, job.header.begin() + 100, 0);
-            std::fill(job.header.begin() + 104, job.header.begin() + 108, 0);
-            std::fill(job.solution.begin() + 8, job.solution.begin() + 72, 0);
+            std::fill_n(job.header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
+            std::fill_n(job.header.begin() + kHeaderBitsOffset, kHeaderBitsBytes, 0);
+            std::fill_n(job.solution.begin() + kSolutionCommittedOffset, kSolutionCommittedBytes,
+                        0);
         }
         const Bytes plain = commitment_record(job.header, job.solution);
         const Bytes with_nonce = commitment_record(job.header, job.solution, job.fixed_nonce);
@@ -271,17 +272,19 @@ TEST_F(JobLineTest, HeaderCommitmentModes) {
                                                     : reference_commit_digest(plain);
         if (c.digest == wrong) digest[0] ^= 1;
         if (c.digest == wrong_last_byte) digest[31] ^= 1;
-        if (c.digest != none) std::copy(digest.begin(), digest.end(), job.solution.begin() + 92);
+        if (c.digest != none)
+            std::copy(digest.begin(), digest.end(), job.solution.begin() + kCommitDigestOffset);
 
         JobSlot& slot = parse_ok(job.line());
         EXPECT_EQ(slot.commit_record_empty, c.record_empty) << c.name;
         EXPECT_EQ(slot.commit_header, c.commit_header) << c.name;
         if (c.byte0 >= 7 && c.byte5 != 0) {
-            EXPECT_EQ(bytes_of(slot.commit_record, 196),
+            EXPECT_EQ(bytes_of(slot.commit_record, kCommitRecordBytes),
                       c.record_has_fixed_nonce ? with_nonce : plain)
                 << c.name;
         } else {
-            EXPECT_EQ(bytes_of(slot.commit_record, 196), Bytes(196, 0))
+            EXPECT_EQ(bytes_of(slot.commit_record, kCommitRecordBytes),
+                      Bytes(kCommitRecordBytes, 0))
                 << c.name << ": the record is left as it was";
         }
     }

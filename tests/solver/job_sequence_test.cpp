@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "solver/job_layout.h"
 #include "tests/solver/solver_driver.h"
 
 namespace {
@@ -53,7 +54,7 @@ JobFields draw_job(const Shape& shape, std::mt19937& rng, const std::vector<Sent
     const size_t n = shape.fixed_len < 0 ? static_cast<size_t>(below(9)) : shape.fixed_len;
     job.header = pattern_bytes(k, rng());
     job.fixed_nonce = pattern_bytes(n, rng());
-    job.solution = pattern_bytes(1344, rng());
+    job.solution = pattern_bytes(kSolutionBytes, rng());
     job.solution[0] = 6; // below 7: no commitment
     if (shape.kind == Shape::idle) {
         std::fill(job.header.begin(), job.header.end(), 0);
@@ -64,13 +65,13 @@ JobFields draw_job(const Shape& shape, std::mt19937& rng, const std::vector<Sent
         job.solution[5] = 1;
     }
     if (shape.kind == Shape::empty_record) {
-        std::fill(job.header.begin() + 4, job.header.begin() + 100, 0);
-        std::fill(job.header.begin() + 104, job.header.end(), 0);
-        std::fill(job.solution.begin() + 8, job.solution.begin() + 72, 0);
+        std::fill_n(job.header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
+        std::fill(job.header.begin() + kHeaderBitsOffset, job.header.end(), 0);
+        std::fill_n(job.solution.begin() + kSolutionCommittedOffset, kSolutionCommittedBytes, 0);
     }
     if (shape.kind == Shape::commit_header) {
         const Bytes digest = reference_commit_digest(commitment_record(job.header, job.solution));
-        std::copy(digest.begin(), digest.end(), job.solution.begin() + 92);
+        std::copy(digest.begin(), digest.end(), job.solution.begin() + kCommitDigestOffset);
     }
     return job;
 }

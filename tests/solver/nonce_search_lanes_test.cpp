@@ -60,13 +60,13 @@ constexpr uint64_t kTopWord = 0;
 // top_word returns the largest digest word of |count| nonces from nonce_base of |slot|
 // (nonce area prepared), each hashed from scratch.
 uint64_t top_word(const JobSlot& slot, uint64_t count) {
-    const Bytes header(slot.header, slot.header + 140);
-    Bytes solution(slot.solution, slot.solution + 1344);
+    const Bytes header(slot.header, slot.header + kHeaderBytes);
+    Bytes solution(slot.solution, slot.solution + kSolutionBytes);
     uint64_t top = 0;
     for (uint64_t j = 0; j < count; ++j) {
         const uint64_t nonce = slot.nonce_base + j;
-        for (int i = 0; i < 3; ++i)
-            solution[1341 + i] = static_cast<uint8_t>(nonce >> (8 * i));
+        for (size_t i = 0; i < kNonceBytes; ++i)
+            solution[kSolutionNonceOffset + i] = static_cast<uint8_t>(nonce >> (8 * i));
         top = std::max(top, digest_word(header, solution));
     }
     return top;

@@ -57,15 +57,16 @@ TEST_F(NonceSearchTest, PrepareWritesTheNonceArea) {
             job.solution[5] = 1;
         }
         if (c.mode == record_empty) {
-            std::fill(job.header.begin() + 4, job.header.begin() + 100, 0);
-            std::fill(job.header.begin() + 104, job.header.begin() + 108, 0);
-            std::fill(job.solution.begin() + 8, job.solution.begin() + 72, 0);
+            std::fill_n(job.header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
+            std::fill_n(job.header.begin() + kHeaderBitsOffset, kHeaderBitsBytes, 0);
+            std::fill_n(job.solution.begin() + kSolutionCommittedOffset, kSolutionCommittedBytes,
+                        0);
         }
         JobSlot slot = slot_for(job);
         if (c.mode == commit_header) slot.commit_header = 1; // as if the digest had matched
         ASSERT_EQ(slot.commit_record_empty, c.mode == record_empty ? 1 : 0);
-        const Bytes header_before = bytes_of(slot.header, 140);
-        const Bytes solution_before = bytes_of(slot.solution, 1344);
+        const Bytes header_before = bytes_of(slot.header, kHeaderBytes);
+        const Bytes solution_before = bytes_of(slot.solution, kSolutionBytes);
         slot.new_job = 1;
         slot.extra_nonce_word = 0x1234;
         slot.extra_nonce_byte = 0x56;
@@ -76,31 +77,34 @@ TEST_F(NonceSearchTest, PrepareWritesTheNonceArea) {
         EXPECT_EQ(slot.new_job, 0) << where;
         Bytes area = job.fixed_nonce;
         area.insert(area.end(), {c.cpu_byte, 0x34, 0x12, 0x56});
-        EXPECT_EQ(bytes_of(slot.solution + 1329, c.n + 4), area) << where;
-        EXPECT_EQ(bytes_of(slot.solution + 1333 + c.n, 8 - c.n),
-                  Bytes(solution_before.begin() + 1333 + c.n, solution_before.begin() + 1341))
+        EXPECT_EQ(bytes_of(slot.solution + kSolutionNonceAreaOffset, area.size()), area) << where;
+        const size_t behind = kSolutionNonceAreaOffset + area.size();
+        EXPECT_EQ(
+            bytes_of(slot.solution + behind, kSolutionNonceOffset - behind),
+            Bytes(solution_before.begin() + behind, solution_before.begin() + kSolutionNonceOffset))
             << where << ": bytes behind the area are the job's";
 
         Bytes header = header_before;
         if (c.mode == plain) {
-            std::copy(job.fixed_nonce.begin(), job.fixed_nonce.end(), header.begin() + 108);
-            header[108 + c.n] = 0x56;
+            std::copy(job.fixed_nonce.begin(), job.fixed_nonce.end(),
+                      header.begin() + kHeaderNonceOffset);
+            header[kHeaderNonceOffset + c.n] = 0x56;
         } else if (c.mode == record_empty) {
-            std::fill(header.begin() + 108, header.end(), 0);
+            std::fill(header.begin() + kHeaderNonceOffset, header.end(), 0);
         } else {
-            std::fill(header.begin() + 4, header.begin() + 100, 0);
-            std::fill(header.begin() + 104, header.end(), 0);
-            EXPECT_EQ(bytes_of(slot.solution + 8, 64), Bytes(64, 0)) << where;
-            Bytes record(header_before.begin() + 4, header_before.begin() + 100);
+            std::fill_n(header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
+            std::fill(header.begin() + kHeaderBitsOffset, header.end(), 0);
+            EXPECT_EQ(bytes_of(slot.solution + kSolutionCommittedOffset, kSolutionCommittedBytes),
+                      Bytes(kSolutionCommittedBytes, 0))
+                << where;
             Bytes nonce_area = job.fixed_nonce;
             nonce_area.push_back(0x56);
-            nonce_area.resize(32, 0);
-            record.insert(record.end(), nonce_area.begin(), nonce_area.end());
-            record.insert(record.end(), header_before.begin() + 104, header_before.begin() + 108);
-            record.insert(record.end(), solution_before.begin() + 8, solution_before.begin() + 72);
-            EXPECT_EQ(bytes_of(slot.solution + 92, 32), reference_commit_digest(record)) << where;
+            const Bytes record = commitment_record(header_before, solution_before, nonce_area);
+            EXPECT_EQ(bytes_of(slot.solution + kCommitDigestOffset, kCommitDigestBytes),
+                      reference_commit_digest(record))
+                << where;
         }
-        EXPECT_EQ(bytes_of(slot.header, 140), header) << where;
+        EXPECT_EQ(bytes_of(slot.header, kHeaderBytes), header) << where;
     }
 }
 
@@ -133,7 +137,7 @@ TEST_F(NonceSearchTest, StartBatchWalksTheThreeNonceLevels) {
         slot.last_batch_hashes = c.last_hashes;
         slot.extra_nonce_word = c.word;
         slot.extra_nonce_byte = c.byte;
-        const Bytes solution_before = bytes_of(slot.solution, 1344);
+        const Bytes solution_before = bytes_of(slot.solution, kSolutionBytes);
         EXPECT_EQ(start_batch(slot, batch), c.want_count) << c.name;
         EXPECT_EQ(slot.nonce_base, c.want_base) << c.name;
         EXPECT_EQ(slot.extra_nonce_word, c.want_word) << c.name;
@@ -141,9 +145,11 @@ TEST_F(NonceSearchTest, StartBatchWalksTheThreeNonceLevels) {
         if (c.prepared) {
             const Bytes area = {static_cast<uint8_t>(c.want_word),
                                 static_cast<uint8_t>(c.want_word >> 8), c.want_byte};
-            EXPECT_EQ(bytes_of(slot.solution + 1334, 3), area) << c.name;
+            // Behind the fixed nonce and the cpu byte.
+            const size_t word = kSolutionNonceAreaOffset + slot.fixed_nonce_bytes + 1;
+            EXPECT_EQ(bytes_of(slot.solution + word, area.size()), area) << c.name;
         } else {
-            EXPECT_EQ(bytes_of(slot.solution, 1344), solution_before)
+            EXPECT_EQ(bytes_of(slot.solution, kSolutionBytes), solution_before)
                 << c.name << ": an unchanged nonce space is not prepared again";
         }
     }

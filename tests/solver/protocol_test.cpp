@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "solver/job_layout.h"
 #include "tests/solver/malformed_lines.h"
 #include "tests/solver/solver_driver.h"
 
@@ -80,7 +81,8 @@ TEST(CommandLine, CpuIdReachesTheNonceArea) {
         child.write_input(job.line() + "\n");
         const auto sol = next_solution(child, kExit);
         ASSERT_TRUE(sol) << name;
-        EXPECT_EQ(sol->solution[1333], c.byte) << name;
+        // The cpu byte follows the fixed nonce.
+        EXPECT_EQ(sol->solution[kSolutionNonceAreaOffset + job.fixed_nonce.size()], c.byte) << name;
         child.write_input("quit\n");
         EXPECT_EQ(child.wait_exit(kExit), 0) << name;
         EXPECT_EQ(child.stderr_text(), "") << name;

@@ -10,6 +10,9 @@
 
 namespace {
 
+// kPrintedNonce: the nonce every printed line carries.
+constexpr uint32_t kPrintedNonce = 0x123456;
+
 struct PrintedLine {
     std::string text;
     Bytes input;
@@ -19,9 +22,9 @@ PrintedLine print_for(const JobSlot& slot) {
     PrintedLine printed;
     printed.input.resize(kHashInputBytes);
     build_hash_input(slot, printed.input.data());
-    printed.input[1484] = 0x56;
-    printed.input[1485] = 0x34;
-    printed.input[1486] = 0x12;
+    for (size_t i = 0; i < kNonceBytes; ++i)
+        printed.input[kHashInputBytes - kNonceBytes + i] =
+            static_cast<uint8_t>(kPrintedNonce >> (8 * i));
     testing::internal::CaptureStdout();
     print_solution_line(slot, printed.input.data());
     printed.text = testing::internal::GetCapturedStdout();
@@ -53,17 +56,17 @@ TEST(SolutionLine, FieldsForEachSlotShape) {
         std::memcpy(slot.pool_id_text, c.pool_text.c_str(), c.pool_text.size() + 1);
         std::strcpy(slot.job_id, c.job_id.c_str());
         const uint8_t time[4] = {0x5f, 0x5e, 0x4d, 0x3c};
-        std::memcpy(slot.header + 100, time, 4);
+        std::memcpy(slot.header + kHeaderTimeOffset, time, kHeaderTimeBytes);
         slot.fixed_nonce_bytes = c.fixed_nonce_bytes;
         slot.extra_nonce_byte = c.extra_nonce_byte;
-        const Bytes solution = pattern_bytes(1344, 17);
-        std::memcpy(slot.solution, solution.data(), 1344);
+        const Bytes solution = pattern_bytes(kSolutionBytes, 17);
+        std::memcpy(slot.solution, solution.data(), kSolutionBytes);
 
         const PrintedLine printed = print_for(slot);
         Bytes expected_solution = solution;
-        expected_solution[1341] = 0x56;
-        expected_solution[1342] = 0x34;
-        expected_solution[1343] = 0x12;
+        for (size_t i = 0; i < kNonceBytes; ++i)
+            expected_solution[kSolutionNonceOffset + i] =
+                static_cast<uint8_t>(kPrintedNonce >> (8 * i));
         EXPECT_EQ(printed.text, c.expected_head + "fd4005" + to_hex(expected_solution) + "\n")
             << c.name;
     }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "solver/job_layout.h"
 #include "tests/solver/solver_driver.h"
 
 namespace {
@@ -17,13 +18,13 @@ JobFields job_in_mode(Mode mode, size_t fixed_bytes) {
     job.solution[0] = 7;
     job.solution[5] = 1;
     if (mode == Mode::record_empty) {
-        std::fill(job.header.begin() + 4, job.header.begin() + 100, 0);
-        std::fill(job.header.begin() + 104, job.header.end(), 0);
-        std::fill(job.solution.begin() + 8, job.solution.begin() + 72, 0);
+        std::fill_n(job.header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
+        std::fill(job.header.begin() + kHeaderBitsOffset, job.header.end(), 0);
+        std::fill_n(job.solution.begin() + kSolutionCommittedOffset, kSolutionCommittedBytes, 0);
         return job;
     }
     const Bytes digest = reference_commit_digest(commitment_record(job.header, job.solution));
-    std::copy(digest.begin(), digest.end(), job.solution.begin() + 92);
+    std::copy(digest.begin(), digest.end(), job.solution.begin() + kCommitDigestOffset);
     return job;
 }
 
@@ -33,22 +34,22 @@ void expected_input(const JobFields& job, Mode mode, uint8_t cpu_byte, Bytes& he
                     Bytes& solution) {
     header = job.header;
     header.insert(header.end(), job.fixed_nonce.begin(), job.fixed_nonce.end());
-    header.resize(140, 0);
+    header.resize(kHeaderBytes, 0);
     solution = job.solution;
     if (mode == Mode::record_empty) {
-        std::fill(header.begin() + 108, header.end(), 0);
+        std::fill(header.begin() + kHeaderNonceOffset, header.end(), 0);
     } else if (mode == Mode::commit_header) {
         Bytes area = job.fixed_nonce;
         area.push_back(0); // extra_nonce_byte of a fresh slot
         const Bytes digest = reference_commit_digest(commitment_record(header, job.solution, area));
-        std::copy(digest.begin(), digest.end(), solution.begin() + 92);
-        std::fill(solution.begin() + 8, solution.begin() + 72, 0);
-        std::fill(header.begin() + 4, header.begin() + 100, 0);
-        std::fill(header.begin() + 104, header.end(), 0);
+        std::copy(digest.begin(), digest.end(), solution.begin() + kCommitDigestOffset);
+        std::fill_n(solution.begin() + kSolutionCommittedOffset, kSolutionCommittedBytes, 0);
+        std::fill_n(header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
+        std::fill(header.begin() + kHeaderBitsOffset, header.end(), 0);
     }
     Bytes area = job.fixed_nonce;
     area.insert(area.end(), {cpu_byte, 0, 0, 0});
-    std::copy(area.begin(), area.end(), solution.begin() + 1329);
+    std::copy(area.begin(), area.end(), solution.begin() + kSolutionNonceAreaOffset);
 }
 
 std::vector<SolutionFields> collect(ChildProcess& child, size_t count) {
@@ -94,9 +95,8 @@ TEST(Solutions, EveryFieldRightAndNoCandidateMissing) {
             EXPECT_EQ(sol.time, "5f5e4d3c") << c.name;
             EXPECT_EQ(sol.nonce_tail, std::string(2 * (32 - c.fixed_bytes), '0')) << c.name;
             Bytes with_nonce = solution;
-            with_nonce[1341] = static_cast<uint8_t>(sol.nonce);
-            with_nonce[1342] = static_cast<uint8_t>(sol.nonce >> 8);
-            with_nonce[1343] = static_cast<uint8_t>(sol.nonce >> 16);
+            for (size_t i = 0; i < kNonceBytes; ++i)
+                with_nonce[kSolutionNonceOffset + i] = static_cast<uint8_t>(sol.nonce >> (8 * i));
             EXPECT_EQ(sol.solution, with_nonce) << c.name << " nonce " << sol.nonce;
 
             // Rebuild the header as the controlling program does: the job's header

@@ -28,6 +28,8 @@ std::string find_in_path(const std::string& name) {
     }
 }
 
+// Here and in controller_fault the byte positions are the protocol's as the controlling program
+// knows them, not solver/job_layout.h's, so that a wrong constant there fails these checks.
 std::optional<SolutionFields> parse_solution_line(const std::string& line) {
     std::vector<std::string> fields;
     size_t start = 0;

@@ -35,6 +35,9 @@ std::string JobFields::line() const {
            to_hex(fixed_nonce) + " " + to_hex(solution);
 }
 
+// The sample job, the hash input and the commitment record are built from the protocol's
+// offsets written out here, not from solver/job_layout.h, so that the product's constants are
+// checked against them.
 Bytes JobFields::sample_header() {
     Bytes header = pattern_bytes(108, 7);
     const uint8_t version[4] = {0x04, 0, 0, 0};
@@ -106,9 +109,9 @@ std::vector<uint32_t> scan_candidates(const Bytes& header140, const Bytes& solut
     std::vector<uint32_t> found;
     alignas(32) uint8_t out[32];
     for (uint64_t nonce = first; nonce <= last; ++nonce) {
-        hasher.current[44] = static_cast<uint8_t>(nonce);
-        hasher.current[45] = static_cast<uint8_t>(nonce >> 8);
-        hasher.current[46] = static_cast<uint8_t>(nonce >> 16);
+        hasher.current[kBlockNonceOffset] = static_cast<uint8_t>(nonce);
+        hasher.current[kBlockNonceOffset + 1] = static_cast<uint8_t>(nonce >> 8);
+        hasher.current[kBlockNonceOffset + 2] = static_cast<uint8_t>(nonce >> 16);
         hasher.Finalize(out);
         if (le64(out + 24) < limit) found.push_back(static_cast<uint32_t>(nonce));
     }

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <stdexcept>
 
+#include "solver/job_layout.h"
+
 void JobBook::add(const JobFields& job) {
     if (!jobs_.emplace(job.job_id, job).second)
         throw std::logic_error("job id used twice: " + job.job_id);
@@ -20,7 +22,7 @@ JobFields plain_job(const std::string& pool, const std::string& job_id, uint32_t
     job.job_id = job_id;
     job.target = target_below(uint64_t{1} << log2_limit);
     job.header = pattern_bytes(108, seed);
-    job.header[100] = static_cast<uint8_t>(seed);
+    job.header[kHeaderTimeOffset] = static_cast<uint8_t>(seed);
     job.fixed_nonce = pattern_bytes(4, seed + 1);
     return job;
 }
@@ -34,11 +36,14 @@ std::string solution_fault(const SolutionFields& sol, const JobFields& job, uint
     for (size_t i = 1; i < tail.size(); ++i)
         if (tail[i] != 0) return "nonce tail not zero behind its first byte";
     const Bytes& s = sol.solution;
-    if (!std::equal(s.begin() + 1329, s.begin() + 1329 + n, job.fixed_nonce.begin()))
+    // Behind the fixed nonce: the cpu byte, the extra nonce word, the extra nonce byte.
+    const size_t cpu = kSolutionNonceAreaOffset + n, behind = cpu + 4;
+    if (!std::equal(s.begin() + kSolutionNonceAreaOffset, s.begin() + cpu, job.fixed_nonce.begin()))
         return "fixed nonce missing from the solution";
-    if (s[1329 + n] != cpu_byte) return "cpu byte " + std::to_string(s[1329 + n]);
-    if (s[1332 + n] != tail[0]) return "solution and nonce tail disagree on the top nonce level";
-    if (!std::equal(s.begin() + 1333 + n, s.begin() + 1341, job.solution.begin() + 1333 + n))
+    if (s[cpu] != cpu_byte) return "cpu byte " + std::to_string(s[cpu]);
+    if (s[cpu + 3] != tail[0]) return "solution and nonce tail disagree on the top nonce level";
+    if (!std::equal(s.begin() + behind, s.begin() + kSolutionNonceOffset,
+                    job.solution.begin() + behind))
         return "template bytes behind the nonce levels changed";
     return "";
 }
