@@ -3,6 +3,7 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <poll.h>
 #include <csignal>
 #include <sys/wait.h>
 #include <sys/stat.h>
@@ -206,14 +207,33 @@ struct LimitedSolver {
                 count += static_cast<int>(thread_ids(std::atoi(e->d_name)).size());
         }
         if (proc) closedir(proc);
+        // A filler counts against nobody's limit only once it has become nobody, which it
+        // says on |ready|: the test must not go on before all of them have.
+        int ready[2];
+        if (pipe(ready) != 0) return;
         for (int i = count; i < limit + 2; ++i) {
             const pid_t pid = fork();
             if (pid == 0) {
-                if (setgid(kNobody) == 0 && setuid(kNobody) == 0) pause();
+                close(ready[0]);
+                if (setgid(kNobody) == 0 && setuid(kNobody) == 0) {
+                    const char one = 1;
+                    if (write(ready[1], &one, 1) == 1) pause();
+                }
                 _exit(1);
             }
             if (pid > 0) fillers.push_back(pid);
         }
+        close(ready[1]);
+        size_t became = 0;
+        char buf[64];
+        while (became < fillers.size()) {
+            pollfd p{ready[0], POLLIN, 0};
+            if (poll(&p, 1, 5000) <= 0) break;
+            const ssize_t n = read(ready[0], buf, sizeof buf);
+            if (n <= 0) break;
+            became += static_cast<size_t>(n);
+        }
+        close(ready[0]);
     }
     // release ends the fillers.
     void release() {
