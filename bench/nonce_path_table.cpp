@@ -106,15 +106,15 @@ bool stop_flag_set(void*) {
 // A path behind the nonce-scan interface, alone and as the search calls it: every candidate
 // hashed again through Finalize. The table's target makes candidates about ten times as
 // common as a pool's usually does, so the re-check weighs more here than in the solver.
-template <nonce_scan_fn_t Scan> uint32_t run_scan(CZantuHashV2& h, uint64_t count, Outcome& out) {
-    return Scan(h, 0, count, kTarget, NonceScanSink{count_candidate, stop_flag_set, &out, nullptr});
+template <const NoncePath& P> uint32_t run_path(CZantuHashV2& h, uint64_t count, Outcome& out) {
+    return P.scan(h, 0, count, kTarget,
+                  NonceScanSink{count_candidate, stop_flag_set, &out, nullptr});
 }
 
-template <const NoncePath& Path>
-uint32_t run_checked(CZantuHashV2& h, uint64_t count, Outcome& out) {
+template <const NoncePath& P> uint32_t run_checked(CZantuHashV2& h, uint64_t count, Outcome& out) {
     CandidateChecks checks{0, 0};
     const NonceScanSink sink{count_candidate, stop_flag_set, &out, nullptr};
-    const uint32_t done = scan_nonces_checked(Path, h, 0, count, kTarget, sink, checks);
+    const uint32_t done = scan_nonces_checked(P, h, 0, count, kTarget, sink, checks);
     out.rejected += checks.rejected;
     return done;
 }
@@ -155,51 +155,30 @@ int main(int argc, char** argv) {
     // Chunks of a few milliseconds each, the paths taking turns, so that a burst of load
     // from elsewhere on the machine hits one chunk of one path instead of a whole row.
     std::vector<Path> paths;
+    const auto add = [&paths](const char* name, int32_t fast, void (*begin)(CZantuHashV2&),
+                              uint32_t (*run)(CZantuHashV2&, uint64_t, Outcome&), uint64_t n) {
+        paths.push_back({name, fast, begin, run, n, {}, {}, {}});
+    };
     if (real == 1) {
-        paths.push_back({"Finalize, fast forms (reference)",
-                         1,
-                         begin_nothing,
-                         run_scan<scan_nonces_finalize>,
-                         nonces,
-                         {},
-                         {},
-                         {}});
-        paths.push_back({"lanes x1", 1, begin_lanes<1>, run_lanes<1>, nonces, {}, {}, {}});
-        paths.push_back({"lanes x2 (the search's lane count)",
-                         1,
-                         begin_lanes<2>,
-                         run_lanes<2>,
-                         nonces,
-                         {},
-                         {},
-                         {}});
-        paths.push_back({"lanes x3", 1, begin_lanes<3>, run_lanes<3>, nonces, {}, {}, {}});
-        paths.push_back({"two lanes, re-checked", 1, begin_nothing, run_checked<kLanesPath>,
-                         nonces, {}, {}, {}});
+        add("Finalize, fast forms (reference)", 1, begin_nothing, run_path<kFinalizePath>, nonces);
+        add("lanes x1", 1, begin_lanes<1>, run_lanes<1>, nonces);
+        add("lanes x2 (the search's lane count)", 1, begin_lanes<2>, run_lanes<2>, nonces);
+        add("lanes x3", 1, begin_lanes<3>, run_lanes<3>, nonces);
+        add("two lanes, re-checked", 1, begin_nothing, run_checked<kLanesPath>, nonces);
         if (probe_nonce_flight_support() == 1) {
-            paths.push_back({"in flight (AVX2)", 1, begin_nothing, run_scan<scan_nonces_flight>,
-                             nonces, {}, {}, {}});
-            paths.push_back({"in flight (AVX2), re-checked", 1, begin_nothing,
-                             run_checked<kFlightPath>, nonces, {}, {}, {}});
+            add("in flight (AVX2)", 1, begin_nothing, run_path<kFlightPath>, nonces);
+            add("in flight (AVX2), re-checked", 1, begin_nothing, run_checked<kFlightPath>, nonces);
         }
         if (probe_nonce_flight_avx512_support() == 1) {
-            paths.push_back({"in flight (AVX-512)", 1, begin_nothing,
-                             run_scan<scan_nonces_flight_avx512>, nonces, {}, {}, {}});
-            paths.push_back({"in flight (AVX-512), re-checked", 1, begin_nothing,
-                             run_checked<kFlightAvx512Path>, nonces, {}, {}, {}});
+            add("in flight (AVX-512)", 1, begin_nothing, run_path<kFlightAvx512Path>, nonces);
+            add("in flight (AVX-512), re-checked", 1, begin_nothing, run_checked<kFlightAvx512Path>,
+                nonces);
         }
     } else {
         std::printf("processor lacks the fast forms: portable path only\n");
     }
     if (portable || real != 1)
-        paths.push_back({"Finalize, portable forms",
-                         0,
-                         begin_nothing,
-                         run_scan<scan_nonces_finalize>,
-                         nonces / 8,
-                         {},
-                         {},
-                         {}});
+        add("Finalize, portable forms", 0, begin_nothing, run_path<kFinalizePath>, nonces / 8);
 
     const std::vector<uint8_t> input = hash_input(1);
     const Calibration before = calibrate();
@@ -247,9 +226,9 @@ int main(int argc, char** argv) {
                 chunks);
     // The fast paths hash the same nonces, so their candidates must agree.
     for (const Path& p : paths)
-        if (p.fast == 1 && (p.outcome.candidates != paths.front().outcome.candidates ||
-                            p.outcome.nonce_sum != paths.front().outcome.nonce_sum ||
-                            p.outcome.rejected != 0)) {
+        if (p.fast == 1 &&
+            (p.outcome.candidates != paths.front().outcome.candidates ||
+             p.outcome.nonce_sum != paths.front().outcome.nonce_sum || p.outcome.rejected != 0)) {
             std::printf("MISMATCH: %s found other candidates than the reference\n", p.name);
             return 1;
         }

@@ -12,10 +12,10 @@ void haraka256_hash_fast(uint8_t* out, const uint8_t* in) {
     const __m128i in0 = _mm_load_si128(src), in1 = _mm_load_si128(src + 1);
     __m128i s0 = in0, s1 = in1;
 #define HARAKA256_ROUND(r)                                                                         \
-    s0 = _mm_aesenc_si128(s0, rc_at(HARAKA_RC, 4 * (r)));                                     \
-    s1 = _mm_aesenc_si128(s1, rc_at(HARAKA_RC, 4 * (r) + 1));                                 \
-    s0 = _mm_aesenc_si128(s0, rc_at(HARAKA_RC, 4 * (r) + 2));                                 \
-    s1 = _mm_aesenc_si128(s1, rc_at(HARAKA_RC, 4 * (r) + 3));                                 \
+    s0 = _mm_aesenc_si128(s0, rc_at(HARAKA_RC, 4 * (r)));                                          \
+    s1 = _mm_aesenc_si128(s1, rc_at(HARAKA_RC, 4 * (r) + 1));                                      \
+    s0 = _mm_aesenc_si128(s0, rc_at(HARAKA_RC, 4 * (r) + 2));                                      \
+    s1 = _mm_aesenc_si128(s1, rc_at(HARAKA_RC, 4 * (r) + 3));                                      \
     {                                                                                              \
         const __m128i t = _mm_unpacklo_epi32(s0, s1);                                              \
         s1 = _mm_unpackhi_epi32(s0, s1);                                                           \

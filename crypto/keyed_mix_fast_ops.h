@@ -29,10 +29,12 @@ struct FastOps {
 
     static KEYED_MIX_INLINE __m128i* start(__m128i* key, uint64_t) { return key + kStartEntry; }
     static KEYED_MIX_INLINE __m128i* entry_r(__m128i* key, uint64_t sel, uint64_t) {
-        return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) + ((sel >> 1) & kEntryOffsetMask));
+        return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) +
+                                          ((sel >> 1) & kEntryOffsetMask));
     }
     static KEYED_MIX_INLINE __m128i* entry_x(__m128i* key, uint64_t sel, uint64_t) {
-        return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) + ((sel >> 28) & kEntryOffsetMask));
+        return reinterpret_cast<__m128i*>(reinterpret_cast<char*>(key) +
+                                          ((sel >> 28) & kEntryOffsetMask));
     }
 };
 

@@ -12,8 +12,7 @@ constexpr uint32_t kNonces = 64;
 
 // The job's digest words for nonces 0, 1 and 2, and a fold of all 64; made with the
 // portable forms.
-constexpr uint64_t kFirstWords[3] = {0xbfef9c8e7ef68422, 0xf320912b8134870c,
-                                     0x003c746a499b6194};
+constexpr uint64_t kFirstWords[3] = {0xbfef9c8e7ef68422, 0xf320912b8134870c, 0x003c746a499b6194};
 constexpr uint64_t kWordsFold = 0xb030aac7269f27f3;
 
 // Byte i is i mod 256 but for the solution-length prefix; the nonce goes in the last three.
@@ -73,15 +72,12 @@ KnownAnswerFault known_answer_fault(CZantuHashV2& hasher) {
     if (std::memcmp(path_words, words, sizeof words) != 0) return KnownAnswerFault::nonce_path;
     // The scan's own candidate test, with a target between the known words.
     const uint64_t target = words[kNonces / 2];
-    ScanSeen seen{};
+    ScanSeen want{}, seen{};
+    for (uint32_t j = 0; j < kNonces; ++j)
+        if (words[j] < target) seen_candidate(&want, j);
     const NonceScanSink sink{seen_candidate, never_stop, &seen, nullptr};
-    if (nonce_path->scan(hasher, 0, kNonces, target, sink) != kNonces)
-        return KnownAnswerFault::nonce_path;
-    uint32_t want = 0;
-    for (uint32_t j = 0; j < kNonces; ++j) {
-        if (words[j] >= target) continue;
-        if (want >= seen.count || seen.nonces[want] != j) return KnownAnswerFault::nonce_path;
-        ++want;
-    }
-    return want == seen.count ? KnownAnswerFault::none : KnownAnswerFault::nonce_path;
+    const bool right = nonce_path->scan(hasher, 0, kNonces, target, sink) == kNonces &&
+                       seen.count == want.count &&
+                       std::memcmp(seen.nonces, want.nonces, sizeof(uint32_t) * want.count) == 0;
+    return right ? KnownAnswerFault::none : KnownAnswerFault::nonce_path;
 }

@@ -99,7 +99,8 @@ LANE_INLINE __m128i case_18(const char* kr, uint64_t sel, __m128i p, __m128i q, 
         const uint32_t rem =
             rem_low32(dividend_of(static_cast<uint64_t>(_mm_cvtsi128_si64(kd))), dv);
         const __m128i mask = round_mask(sel, n);
-        acc = pick(xor_(acc, mh(acc, km)), xor_(acc, _mm_cvtsi32_si128(static_cast<int>(rem))), mask);
+        acc =
+            pick(xor_(acc, mh(acc, km)), xor_(acc, _mm_cvtsi32_si128(static_cast<int>(rem))), mask);
         if (m == Rounds - 1) k = pick(km, kd, mask);
     }
     return acc;
@@ -319,8 +320,8 @@ void mix_lanes(const LaneStart (&start)[Lanes], __m128i s0, __m128i s1, __m128i 
         Head head[LANES];                                                                          \
         LANE_JUMP_STATE(LANES)                                                                     \
         for (int l = 0; l < LANES; ++l) {                                                          \
-            w[l][0] = xor_(s0, start[l].s2);                                                         \
-            w[l][1] = xor_(s1, s3);                                                                  \
+            w[l][0] = xor_(s0, start[l].s2);                                                       \
+            w[l][1] = xor_(s1, s3);                                                                \
             w[l][2] = start[l].s2;                                                                 \
             w[l][3] = s3;                                                                          \
             for (int b = 0; b < 4; ++b)                                                            \
@@ -360,7 +361,8 @@ MIX_LANES(3, {LANE_STEP(0) LANE_STEP(1) LANE_STEP(2)})
 
 template <int Lanes> bool NonceLanes<Lanes>::Usable(const CZantuHashV2& hasher) {
     return fast_hash_support == 1 && haraka512_rc_fn == haraka512_hash_rc_fast &&
-           hasher.mixFinal == keyed_mix64_c_fast && hasher.keyIndexMask == static_cast<int64_t>(kKeyIndexMask) &&
+           hasher.mixFinal == keyed_mix64_c_fast &&
+           hasher.keyIndexMask == static_cast<int64_t>(kKeyIndexMask) &&
            hasher.keySize == static_cast<int64_t>(kKeyBytes);
 }
 

@@ -67,7 +67,7 @@ HARNESS void check_fault(const JobParseResult& r, const std::string& line) {
         if (hex_nibble(r.character) >= 0) broken("invalid-hex names a hex digit", line);
         return;
     }
-    for (const JobLineCheck& c : job_line_checks)
+    for (const JobLineCheck& c : kJobLineChecks)
         if (c.number == r.check && std::strcmp(c.condition, r.condition) == 0) return;
     broken("a fault with an undefined check number or condition text", line);
 }

@@ -13,11 +13,11 @@ std::atomic<uint8_t> paused{0};
 namespace {
 
 constexpr bool checks_in_id_order() {
-    for (size_t i = 0; i < sizeof job_line_checks / sizeof job_line_checks[0]; ++i)
-        if (static_cast<size_t>(job_line_checks[i].id) != i) return false;
+    for (size_t i = 0; i < sizeof kJobLineChecks / sizeof kJobLineChecks[0]; ++i)
+        if (static_cast<size_t>(kJobLineChecks[i].id) != i) return false;
     return true;
 }
-static_assert(checks_in_id_order(), "job_line_checks must be in JobLineCheckId order");
+static_assert(checks_in_id_order(), "kJobLineChecks must be in JobLineCheckId order");
 
 JobParseResult check_failed(JobLineCheckId id) {
     const JobLineCheck& c = job_line_check(id);
@@ -72,8 +72,9 @@ void check_commitment(JobSlot& slot) {
     // record; both are accepted. An all-zero digest is the hash's failure value.
     const auto matches = [&slot] {
         blake2b_default_hash(slot.commit_digest, slot.commit_record, sizeof slot.commit_record);
-        return !all_zero(slot.commit_digest, 32) &&
-               std::memcmp(slot.commit_digest, slot.solution + kCommitDigestOffset, 32) == 0;
+        return !all_zero(slot.commit_digest, kCommitDigestBytes) &&
+               std::memcmp(slot.commit_digest, slot.solution + kCommitDigestOffset,
+                           kCommitDigestBytes) == 0;
     };
     slot.commit_record_empty = 0;
     if (matches()) {
@@ -202,13 +203,13 @@ JobParseResult parse_job_line_checked(const char* str, JobSlot* slots, uint32_t 
             slot.header[k + n] = byte;
             slot.fixed_nonce_bytes = n + 1;
             if (k + slot.fixed_nonce_bytes == sizeof slot.header) {
-                if (!(slot.fixed_nonce_bytes < 9))
+                if (!(slot.fixed_nonce_bytes <= kMaxFixedNonceBytes))
                     return check_failed(JobLineCheckId::fixed_nonce_length);
                 if (str[str_i] != ' ') return check_failed(JobLineCheckId::fixed_nonce_end);
                 break;
             }
             if (str[str_i] == ' ') {
-                if (!(slot.fixed_nonce_bytes < 9))
+                if (!(slot.fixed_nonce_bytes <= kMaxFixedNonceBytes))
                     return check_failed(JobLineCheckId::fixed_nonce_length);
                 break;
             }

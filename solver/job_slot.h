@@ -27,7 +27,7 @@ struct JobSlot {
     uint8_t header[kHeaderBytes];
     uint8_t solution[kSolutionBytes];
     uint8_t fixed_nonce[kMaxFixedNonceBytes];
-    uint8_t commit_digest[32];
+    uint8_t commit_digest[kCommitDigestBytes];
     uint8_t commit_record[kCommitRecordBytes];
     uint64_t last_batch_hashes;
     uint64_t nonce_base;
@@ -44,7 +44,7 @@ extern std::atomic<uint8_t> paused;
 // JobLineFault: what went wrong with a job line, if anything.
 enum class JobLineFault : uint8_t { none, failed_check, invalid_hex };
 
-// JobLineCheckId: the parser's structural checks, each one row of job_line_checks.
+// JobLineCheckId: the parser's structural checks, each one row of kJobLineChecks.
 enum class JobLineCheckId : uint8_t {
     pause_field,        // one character or none, then a space
     pool_field,         // likewise
@@ -64,26 +64,26 @@ struct JobLineCheck {
     const char* condition;
 };
 
-// job_line_space_expected: the condition text of every check for a field's closing space.
-inline constexpr char job_line_space_expected[] = "str[str_i] == ' '";
+// kJobLineSpaceExpected: the condition text of every check for a field's closing space.
+inline constexpr char kJobLineSpaceExpected[] = "str[str_i] == ' '";
 
-// job_line_checks: every structural check, in JobLineCheckId order. The numbers and texts
+// kJobLineChecks: every structural check, in JobLineCheckId order. The numbers and texts
 // are the controlling program's to read: they never change.
-inline constexpr JobLineCheck job_line_checks[] = {
-    {JobLineCheckId::pause_field, 343, job_line_space_expected},
-    {JobLineCheckId::pool_field, 349, job_line_space_expected},
+inline constexpr JobLineCheck kJobLineChecks[] = {
+    {JobLineCheckId::pause_field, 343, kJobLineSpaceExpected},
+    {JobLineCheckId::pool_field, 349, kJobLineSpaceExpected},
     {JobLineCheckId::pool_id, 352, "_poolid < pool_count"},
-    {JobLineCheckId::target_end, 377, job_line_space_expected},
-    {JobLineCheckId::job_id_end, 382, job_line_space_expected},
+    {JobLineCheckId::target_end, 377, kJobLineSpaceExpected},
+    {JobLineCheckId::job_id_end, 382, kJobLineSpaceExpected},
     {JobLineCheckId::job_id_length, 383, "i < job_id_len"},
-    {JobLineCheckId::header_end, 389, job_line_space_expected},
+    {JobLineCheckId::header_end, 389, kJobLineSpaceExpected},
     {JobLineCheckId::fixed_nonce_length, 403, "(*fixed_nonce_bytes) < 9"},
-    {JobLineCheckId::fixed_nonce_end, 404, job_line_space_expected},
+    {JobLineCheckId::fixed_nonce_end, 404, kJobLineSpaceExpected},
 };
 
 // job_line_check returns the row of check |id|.
 constexpr const JobLineCheck& job_line_check(JobLineCheckId id) {
-    return job_line_checks[static_cast<size_t>(id)];
+    return kJobLineChecks[static_cast<size_t>(id)];
 }
 
 // JobParseResult: the filled slot, or the first fault: a failed check with its number and

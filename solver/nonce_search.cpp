@@ -46,7 +46,7 @@ void prepare_nonce_area(JobSlot& slot) {
         std::memcpy(slot.commit_record + kRecordNonceOffset, slot.fixed_nonce, n);
         slot.commit_record[kRecordNonceOffset + n] = slot.extra_nonce_byte;
         blake2b_default_hash(slot.commit_digest, slot.commit_record, sizeof slot.commit_record);
-        if (!all_zero(slot.commit_digest, 32))
+        if (!all_zero(slot.commit_digest, kCommitDigestBytes))
             std::memcpy(slot.solution + kCommitDigestOffset, slot.commit_digest,
                         kCommitDigestBytes);
     } else {
@@ -110,6 +110,6 @@ uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates) {
 
     CandidateReport report{&slot, input, &candidates};
     const NonceScanSink sink{report_candidate, line_arrived, &report, report_rejected};
-    return scan_nonces_checked(*nonce_path, hasher, static_cast<uint32_t>(slot.nonce_base),
-                               count, read_le64(slot.target + 24), sink, candidate_checks);
+    return scan_nonces_checked(*nonce_path, hasher, static_cast<uint32_t>(slot.nonce_base), count,
+                               read_le64(slot.target + 24), sink, candidate_checks);
 }

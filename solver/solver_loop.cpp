@@ -137,7 +137,8 @@ void solver_loop(uint64_t batch_size) {
     alignas(32) CZantuHashV2 hasher(kHashVersion);
     active_hasher = &hasher;
     select_haraka_implementations();
-    if (!self_test_passes(hasher)) batch_size = ::batch_size = batch_size_for(0);
+    if (!self_test_passes(hasher))
+        batch_size = ::batch_size = batch_size_for(probe_fast_hash_support());
     reserve_nonce_scan_memory();
     PendingRead input;
     arm_first_read(input);

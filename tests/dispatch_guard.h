@@ -24,6 +24,8 @@ class DispatchGuard {
         haraka512_fn = haraka512_;
         haraka512_rc_fn = haraka512_rc_;
         nonce_path = nonce_path_;
+        cpuid_fn = cpuid_;
+        xgetbv_fn = xgetbv_;
     }
 
   private:
@@ -36,4 +38,6 @@ class DispatchGuard {
     const haraka512_fn_t haraka512_ = haraka512_fn;
     const haraka512_rc_fn_t haraka512_rc_ = haraka512_rc_fn;
     const NoncePath* const nonce_path_ = nonce_path;
+    const cpuid_fn_t cpuid_ = cpuid_fn;
+    const xgetbv_fn_t xgetbv_ = xgetbv_fn;
 };

@@ -46,9 +46,9 @@ int main() {
     ok = ok && known_answer_fault(hasher) == KnownAnswerFault::none;
 
     const char* path = nonce_path == &kFlightAvx512Path ? "flight-avx512"
-                       : nonce_path == &kFlightPath      ? "flight"
-                       : nonce_path == &kLanesPath       ? "lanes"
-                                                         : "finalize";
+                       : nonce_path == &kFlightPath     ? "flight"
+                       : nonce_path == &kLanesPath      ? "lanes"
+                                                        : "finalize";
     std::printf("fast_hash_support=%d\nnonce_path=%s\nknown_answers=%s\n", answer, path,
                 ok ? "ok" : "FAILED");
     return ok ? 0 : 1;

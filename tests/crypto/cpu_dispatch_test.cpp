@@ -8,6 +8,7 @@
 #include "crypto/cpu_dispatch.h"
 #include "crypto/haraka.h"
 #include "tests/crypto/test_util.h"
+#include "tests/dispatch_guard.h"
 
 namespace {
 
@@ -50,29 +51,7 @@ uint64_t fake_xgetbv(uint32_t) {
 // Restores the process's real probe state after each test.
 class ProbeTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        saved_support_ = fast_hash_support;
-        saved_flight_ = nonce_flight_support;
-        saved_flight512_ = nonce_flight_avx512_support;
-        saved_cpuid_ = cpuid_fn;
-        saved_xgetbv_ = xgetbv_fn;
-        saved_fns_[0] = reinterpret_cast<void*>(haraka256_fn);
-        saved_fns_[1] = reinterpret_cast<void*>(haraka512_fn);
-        saved_fns_[2] = reinterpret_cast<void*>(haraka512_rc_fn);
-        saved_path_ = nonce_path;
-    }
-    void TearDown() override {
-        fast_hash_support = saved_support_;
-        nonce_flight_support = saved_flight_;
-        nonce_flight_avx512_support = saved_flight512_;
-        cpuid_fn = saved_cpuid_;
-        xgetbv_fn = saved_xgetbv_;
-        haraka256_fn = reinterpret_cast<haraka256_fn_t>(saved_fns_[0]);
-        haraka512_fn = reinterpret_cast<haraka512_fn_t>(saved_fns_[1]);
-        haraka512_rc_fn = reinterpret_cast<haraka512_rc_fn_t>(saved_fns_[2]);
-        nonce_path = saved_path_;
-        fake_cpu = nullptr;
-    }
+    void TearDown() override { fake_cpu = nullptr; }
     // on stands in for |cpu| with nothing probed yet.
     void on(FakeCpu& cpu) {
         fake_cpu = &cpu;
@@ -88,13 +67,7 @@ class ProbeTest : public ::testing::Test {
     }
 
   private:
-    int32_t saved_support_;
-    int32_t saved_flight_;
-    int32_t saved_flight512_;
-    cpuid_fn_t saved_cpuid_;
-    xgetbv_fn_t saved_xgetbv_;
-    void* saved_fns_[3];
-    const NoncePath* saved_path_;
+    const DispatchGuard guard_;
 };
 
 struct ProbeCase {

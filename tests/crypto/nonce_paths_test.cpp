@@ -144,7 +144,8 @@ TEST_F(NonceLanesTest, EveryPathLeavesTheThreadKeyAndItsOwnKeysIntact) {
         path->path.words(h_, 42, 3, again);
         for (int j = 0; j < 3; ++j)
             EXPECT_EQ(first[j], again[j]) << path->path.name;
-        EXPECT_EQ(std::memcmp(before.data(), ThreadKeyBuffer(), before.size()), 0) << path->path.name;
+        EXPECT_EQ(std::memcmp(before.data(), ThreadKeyBuffer(), before.size()), 0)
+            << path->path.name;
     }
 }
 

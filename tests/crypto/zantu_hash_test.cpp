@@ -139,7 +139,7 @@ TEST_P(HasherTest, KeyEqualsFreshExpansionAfterEveryFinalize) {
 INSTANTIATE_FOR_EVERY_FORM(HasherTest);
 
 TEST(HasherVariants, VersionSelectsVariantAndForm) {
-    const int32_t real = probe_fast_hash_support();
+    const DispatchGuard guard;
     struct Row {
         int version;
         keyed_mix64_fn fast64, portable64;
@@ -169,7 +169,6 @@ TEST(HasherVariants, VersionSelectsVariantAndForm) {
             EXPECT_EQ(h.keyIndexMask, static_cast<int64_t>(kKeyIndexMask));
         }
     }
-    fast_hash_support = real;
 }
 
 int failing_allocator(void**, size_t, size_t) {

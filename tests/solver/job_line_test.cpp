@@ -47,9 +47,9 @@ TEST(JobLineChecks, MessagesAreTheProtocols) {
                                 "382: str[str_i] == ' '\n",    "383: i < job_id_len\n",
                                 "389: str[str_i] == ' '\n",    "403: (*fixed_nonce_bytes) < 9\n",
                                 "404: str[str_i] == ' '\n"};
-    ASSERT_EQ(std::size(job_line_checks), std::size(want));
+    ASSERT_EQ(std::size(kJobLineChecks), std::size(want));
     for (size_t i = 0; i < std::size(want); ++i)
-        EXPECT_EQ(check_message(job_line_checks[i].id), want[i]);
+        EXPECT_EQ(check_message(kJobLineChecks[i].id), want[i]);
 }
 
 TEST_F(JobLineTest, MalformedLinesReportTheirFaultWithoutEndingTheProcess) {

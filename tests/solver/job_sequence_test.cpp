@@ -179,11 +179,8 @@ TEST(JobSequence, EverySolutionLineVerifiesFromItsJobLineAlone) {
 // The other paths: the two-lane path (fast forms without the in-flight path's instructions)
 // and the portable forms, on emulated processors.
 TEST(JobSequence, OtherPathsUnderEmulationToo) {
-#ifdef ZANTU_SANITIZED_BUILD
-    GTEST_SKIP() << "sanitizer runtimes do not run under user-mode emulation";
-#endif
-    const std::string qemu = find_in_path("qemu-x86_64");
-    if (qemu.empty()) GTEST_SKIP() << "qemu-x86_64 is not installed";
+    std::string qemu;
+    if (const std::string why = emulation_unavailable(qemu); !why.empty()) GTEST_SKIP() << why;
     // (The model without the two features the emulator cannot give, which it would warn about.)
     run_sequence({"two lanes", {qemu, "-cpu", "SandyBridge,-x2apic,-tsc-deadline"}, 24, 56, 907});
     run_sequence({"portable forms", {qemu, "-cpu", "Westmere"}, 24, 56, 1208});

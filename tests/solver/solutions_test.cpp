@@ -183,11 +183,8 @@ TEST(Solutions, PoolZeroIsHashedButNotCounted) {
 
 // A processor without AVX takes the portable forms; they must find the same candidates.
 TEST(Solutions, PortableFormsUnderEmulationGiveTheSameLines) {
-#ifdef ZANTU_SANITIZED_BUILD
-    GTEST_SKIP() << "sanitizer runtimes do not run under user-mode emulation";
-#endif
-    const std::string qemu = find_in_path("qemu-x86_64");
-    if (qemu.empty()) GTEST_SKIP() << "qemu-x86_64 is not installed";
+    std::string qemu;
+    if (const std::string why = emulation_unavailable(qemu); !why.empty()) GTEST_SKIP() << why;
     JobFields job = job_in_mode(Mode::plain, 4);
     job.target = target_below(uint64_t{1} << 59);
     std::vector<std::string> lines[2];

@@ -30,6 +30,16 @@ std::string find_in_path(const std::string& name) {
 
 // Here and in controller_fault the byte positions are the protocol's as the controlling program
 // knows them, not solver/job_layout.h's, so that a wrong constant there fails these checks.
+std::string emulation_unavailable(std::string& qemu) {
+#ifdef ZANTU_SANITIZED_BUILD
+    (void)qemu;
+    return "sanitizer runtimes do not run under user-mode emulation";
+#else
+    qemu = find_in_path("qemu-x86_64");
+    return qemu.empty() ? "qemu-x86_64 is not installed" : "";
+#endif
+}
+
 std::optional<SolutionFields> parse_solution_line(const std::string& line) {
     std::vector<std::string> fields;
     size_t start = 0;

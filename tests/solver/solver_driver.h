@@ -17,6 +17,10 @@ std::vector<std::string> solver_command(const std::vector<std::string>& args,
 // find_in_path returns the path of an executable |name| found in PATH, or an empty text.
 std::string find_in_path(const std::string& name);
 
+// emulation_unavailable says why the solver cannot run under qemu-x86_64 here (a sanitizer
+// build, or no emulator), or returns an empty text and sets |qemu| to the emulator's path.
+std::string emulation_unavailable(std::string& qemu);
+
 // SolutionFields: one "sol:" line split into its fields.
 struct SolutionFields {
     std::string pool;

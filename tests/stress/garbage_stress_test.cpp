@@ -67,7 +67,7 @@ std::vector<Garbage> garbage_lines() {
 
 // defined_message_fault returns why |message| is none of the defined messages for |line|.
 std::string defined_message_fault(const std::string& message, const std::string& line) {
-    for (const JobLineCheck& c : job_line_checks)
+    for (const JobLineCheck& c : kJobLineChecks)
         if (message == check_message(c.id)) return "";
     const std::string prefix = "Invalid hex char at offset ";
     if (message.compare(0, prefix.size(), prefix) != 0) return "not a defined message";
