@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "crypto/cpu_dispatch.h"
+#include "crypto/cpu/cpu_features.h"
 #include "solver/solver_loop.h"
 
 namespace {
@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     }
     real_cpuid = cpuid_fn;
     cpuid_fn = cpuid_hiding;
-    if (!std::strcmp(path, "flight") && probe_nonce_flight_support() != 1) {
+    if (!std::strcmp(path, "flight") && flight_avx2_decision(read_cpu_features()) != 1) {
         std::fprintf(stderr, "this processor has no in-flight path\n");
         return 2;
     }

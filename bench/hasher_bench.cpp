@@ -7,7 +7,8 @@
 
 #include <benchmark/benchmark.h>
 
-#include "crypto/nonce_lanes.h"
+#include "crypto/nonce/lanes.h"
+#include "crypto/selection.h"
 #include "crypto/zantu_hash.h"
 #include "version.h"
 
@@ -24,8 +25,7 @@ bool use_form(benchmark::State& state, int32_t fast) {
         state.SkipWithError("processor lacks the fast forms");
         return false;
     }
-    fast_hash_support = fast;
-    install_haraka_forms(fast);
+    install_selection({&hash_forms_for(fast), &kFinalizePath, batch_size_for(fast)});
     return true;
 }
 

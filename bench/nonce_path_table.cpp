@@ -2,8 +2,8 @@
 // keyed compression, restore, candidate test, stop flag), for every path side by side:
 // cycles and nanoseconds per nonce, medians over interleaved repetitions.
 //
-// No hardware counters are exposed here, so core cycles come from the time-stamp counter,
-// calibrated against a chain of dependent one-cycle additions.
+// No hardware counters are exposed here, so core cycles come from a fixed-rate tick counter,
+// calibrated against a chain of dependent one-cycle additions (bench/ticks.h).
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -13,18 +13,18 @@
 #include <string>
 #include <vector>
 
-#include <x86intrin.h>
-
-#include "crypto/nonce_lanes.h"
-#include "crypto/nonce_scan.h"
+#include "crypto/nonce/lanes.h"
+#include "crypto/nonce/nonce_path.h"
+#include "crypto/selection.h"
 #include "crypto/zantu_hash.h"
+#include "ticks.h"
 #include "version.h"
 
 namespace {
 
 std::atomic<uint8_t> stop_flag{0}; // stands in for the solver's line_ready
 
-// Core cycles per time-stamp tick: |adds| dependent additions take |adds| core cycles.
+// Core cycles per tick: |adds| dependent additions take |adds| core cycles.
 struct Calibration {
     double cycles_per_tick;
     uint64_t adds, ticks;
@@ -32,13 +32,10 @@ struct Calibration {
 
 Calibration calibrate_once() {
     constexpr uint64_t kLoops = 10000; // 100 additions per loop
-    uint64_t x = 1;
-    const uint64_t t0 = __rdtsc();
-    for (uint64_t i = 0; i < kLoops; ++i) {
-        asm volatile(".rept 100\n\tadd %0, %0\n\t.endr" : "+r"(x));
-    }
-    const uint64_t ticks = __rdtsc() - t0;
-    return {static_cast<double>(100 * kLoops) / static_cast<double>(ticks), 100 * kLoops, ticks};
+    const uint64_t t0 = ticks();
+    add_chain(kLoops);
+    const uint64_t spent = ticks() - t0;
+    return {static_cast<double>(100 * kLoops) / static_cast<double>(spent), 100 * kLoops, spent};
 }
 
 // A burst that another process interrupted only takes longer, so the fastest of many short
@@ -67,7 +64,7 @@ std::vector<uint8_t> hash_input(uint32_t salt) {
 constexpr uint64_t kTarget = 0x00ffffffffffffffull;
 
 struct Outcome {
-    uint64_t candidates = 0, nonce_sum = 0, rejected = 0;
+    uint64_t candidates = 0, nonce_sum = 0, rejected = 0, wrong_kernel = 0;
 };
 
 void prepare(CZantuHashV2& h, const std::vector<uint8_t>& in) {
@@ -106,24 +103,34 @@ bool stop_flag_set(void*) {
 // A path behind the nonce-scan interface, alone and as the search calls it: every candidate
 // hashed again through Finalize. The table's target makes candidates about ten times as
 // common as a pool's usually does, so the re-check weighs more here than in the solver.
-template <const NoncePath& P> uint32_t run_path(CZantuHashV2& h, uint64_t count, Outcome& out) {
-    return P.scan(h, 0, count, kTarget,
-                  NonceScanSink{count_candidate, stop_flag_set, &out, nullptr});
+// A row that timed another kernel than its path's would time the fallback under its name.
+void count_kernel(const NonceRun& run, const NoncePath& path, Outcome& out) {
+    if (run.path != &path) ++out.wrong_kernel;
 }
 
-template <const NoncePath& P> uint32_t run_checked(CZantuHashV2& h, uint64_t count, Outcome& out) {
+uint32_t run_path(const NoncePath& path, CZantuHashV2& h, uint64_t count, Outcome& out) {
+    const NonceRun run = run_nonce_scan(
+        path, h, 0, count, kTarget, NonceScanSink{count_candidate, stop_flag_set, &out, nullptr});
+    count_kernel(run, path, out);
+    return run.done;
+}
+
+uint32_t run_checked(const NoncePath& path, CZantuHashV2& h, uint64_t count, Outcome& out) {
     CandidateChecks checks{0, 0};
     const NonceScanSink sink{count_candidate, stop_flag_set, &out, nullptr};
-    const uint32_t done = scan_nonces_checked(P, h, 0, count, kTarget, sink, checks);
+    const NonceRun run = scan_nonces_checked(path, h, 0, count, kTarget, sink, checks);
+    count_kernel(run, path, out);
     out.rejected += checks.rejected;
-    return done;
+    return run.done;
 }
 
 struct Path {
-    const char* name;
+    std::string name;
     int32_t fast;
-    void (*begin)(CZantuHashV2&); // per batch, untimed
-    uint32_t (*run)(CZantuHashV2&, uint64_t, Outcome&);
+    void (*begin)(CZantuHashV2&);                       // per batch, untimed
+    uint32_t (*run)(CZantuHashV2&, uint64_t, Outcome&); // or the path's kernel, when set
+    const NoncePath* path;
+    uint32_t (*run_kernel)(const NoncePath&, CZantuHashV2&, uint64_t, Outcome&);
     uint64_t nonces; // per chunk
     std::vector<double> cycles, ns;
     Outcome outcome;
@@ -151,49 +158,62 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[a], "--fast-only")) portable = false;
     }
     const int32_t real = probe_fast_hash_support();
+    const Selection installed = selection;
 
     // Chunks of a few milliseconds each, the paths taking turns, so that a burst of load
     // from elsewhere on the machine hits one chunk of one path instead of a whole row.
     std::vector<Path> paths;
-    const auto add = [&paths](const char* name, int32_t fast, void (*begin)(CZantuHashV2&),
+    const auto add = [&paths](std::string name, int32_t fast, void (*begin)(CZantuHashV2&),
                               uint32_t (*run)(CZantuHashV2&, uint64_t, Outcome&), uint64_t n) {
-        paths.push_back({name, fast, begin, run, n, {}, {}, {}});
+        paths.push_back({std::move(name), fast, begin, run, nullptr, nullptr, n, {}, {}, {}});
+    };
+    const auto add_path = [&paths](const NoncePath& path, int32_t fast, bool checked, uint64_t n) {
+        paths.push_back({std::string(path.name) + (checked ? ", re-checked" : ""),
+                         fast,
+                         begin_nothing,
+                         nullptr,
+                         &path,
+                         checked ? run_checked : run_path,
+                         n,
+                         {},
+                         {},
+                         {}});
     };
     if (real == 1) {
-        add("Finalize, fast forms (reference)", 1, begin_nothing, run_path<kFinalizePath>, nonces);
+        add_path(kFinalizePath, 1, false, nonces);
+        paths.back().name = "Finalize, fast forms (reference)";
         add("lanes x1", 1, begin_lanes<1>, run_lanes<1>, nonces);
         add("lanes x2 (the search's lane count)", 1, begin_lanes<2>, run_lanes<2>, nonces);
         add("lanes x3", 1, begin_lanes<3>, run_lanes<3>, nonces);
-        add("two lanes, re-checked", 1, begin_nothing, run_checked<kLanesPath>, nonces);
-        if (probe_nonce_flight_support() == 1) {
-            add("in flight (AVX2)", 1, begin_nothing, run_path<kFlightPath>, nonces);
-            add("in flight (AVX2), re-checked", 1, begin_nothing, run_checked<kFlightPath>, nonces);
-        }
-        if (probe_nonce_flight_avx512_support() == 1) {
-            add("in flight (AVX-512)", 1, begin_nothing, run_path<kFlightAvx512Path>, nonces);
-            add("in flight (AVX-512), re-checked", 1, begin_nothing, run_checked<kFlightAvx512Path>,
-                nonces);
+        // Every multi-nonce path this processor runs, alone and as the search runs it.
+        const CpuFeatures features = read_cpu_features();
+        for (size_t i = 1; i < kNoncePathCount; ++i) {
+            if (kNoncePaths[i]->decision(features) != 1) continue;
+            add_path(*kNoncePaths[i], 1, false, nonces);
+            add_path(*kNoncePaths[i], 1, true, nonces);
         }
     } else {
         std::printf("processor lacks the fast forms: portable path only\n");
     }
-    if (portable || real != 1)
-        add("Finalize, portable forms", 0, begin_nothing, run_path<kFinalizePath>, nonces / 8);
+    if (portable || real != 1) {
+        add_path(kFinalizePath, 0, false, nonces / 8);
+        paths.back().name = "Finalize, portable forms";
+    }
 
     const std::vector<uint8_t> input = hash_input(1);
     const Calibration before = calibrate();
     for (int r = 0; r < chunks; ++r) {
         for (Path& p : paths) {
-            fast_hash_support = p.fast;
-            install_haraka_forms(p.fast);
+            install_selection({&hash_forms_for(p.fast), &kFinalizePath, batch_size_for(p.fast)});
             CZantuHashV2 h(4);
             prepare(h, input);
             p.begin(h);
             Outcome o;
             const auto t0 = std::chrono::steady_clock::now();
-            const uint64_t c0 = __rdtsc();
-            const uint32_t done = p.run(h, p.nonces, o);
-            const uint64_t c1 = __rdtsc();
+            const uint64_t c0 = ticks();
+            const uint32_t done =
+                p.path ? p.run_kernel(*p.path, h, p.nonces, o) : p.run(h, p.nonces, o);
+            const uint64_t c1 = ticks();
             const auto t1 = std::chrono::steady_clock::now();
             p.ns.push_back(std::chrono::duration<double, std::nano>(t1 - t0).count() / done);
             p.cycles.push_back(static_cast<double>(c1 - c0) / done);
@@ -201,36 +221,44 @@ int main(int argc, char** argv) {
         }
     }
     const Calibration after = calibrate();
-    fast_hash_support = real;
-    install_haraka_forms(real);
+    install_selection(installed);
 
     const double per_tick = (before.cycles_per_tick + after.cycles_per_tick) / 2;
-    std::printf("calibration: %llu dependent adds in %llu TSC ticks = %.4f core cycles per TSC "
-                "tick (before the runs; %.4f after)\n",
+    std::printf("calibration: %llu dependent adds in %llu ticks = %.4f core cycles per tick "
+                "(before the runs; %.4f after)\n",
                 static_cast<unsigned long long>(before.adds),
                 static_cast<unsigned long long>(before.ticks), before.cycles_per_tick,
                 after.cycles_per_tick);
-    std::printf("%-34s %12s %10s %12s %9s %10s %12s\n", "path", "cycles/nonce", "ns/nonce",
-                "nonces/s", "vs ref", "best ns", "candidates");
+    std::printf("%-34s %12s %10s %12s %9s %10s %12s %12s\n", "path", "cycles/nonce", "ns/nonce",
+                "nonces/s", "vs ref", "best ns", "candidates", "working set");
     const double ref_ns = median(paths.front().ns);
     for (const Path& p : paths) {
         const double ns = median(p.ns);
-        std::printf("%-34s %12.0f %10.1f %12.0f %8.2fx %10.1f %6llu/%llu\n", p.name,
+        char working[32] = "";
+        if (p.path) std::snprintf(working, sizeof working, "%zu KiB", p.path->working_bytes / 1024);
+        std::printf("%-34s %12.0f %10.1f %12.0f %8.2fx %10.1f %6llu/%llu %12s\n", p.name.c_str(),
                     median(p.cycles) * per_tick, ns, 1e9 / ns, ref_ns / ns,
                     *std::min_element(p.ns.begin(), p.ns.end()),
                     static_cast<unsigned long long>(p.outcome.candidates),
-                    static_cast<unsigned long long>(p.nonces));
+                    static_cast<unsigned long long>(p.nonces), working);
     }
-    std::printf("(medians over %d chunks per path, the paths taking turns; cycles are TSC ticks "
-                "times the mean calibration; best ns is the fastest chunk)\n",
+    std::printf("(medians over %d chunks per path, the paths taking turns; cycles are ticks "
+                "times the mean calibration; best ns is the fastest chunk; working set: the "
+                "path's own memory per thread, beside the thread's key buffer)\n",
                 chunks);
-    // The fast paths hash the same nonces, so their candidates must agree.
-    for (const Path& p : paths)
+    // The fast paths hash the same nonces, so their candidates must agree, and each row must
+    // have timed its own kernel.
+    for (const Path& p : paths) {
+        if (p.outcome.wrong_kernel != 0) {
+            std::printf("MISMATCH: %s ran another path's kernel\n", p.name.c_str());
+            return 1;
+        }
         if (p.fast == 1 &&
             (p.outcome.candidates != paths.front().outcome.candidates ||
              p.outcome.nonce_sum != paths.front().outcome.nonce_sum || p.outcome.rejected != 0)) {
-            std::printf("MISMATCH: %s found other candidates than the reference\n", p.name);
+            std::printf("MISMATCH: %s found other candidates than the reference\n", p.name.c_str());
             return 1;
         }
+    }
     return 0;
 }

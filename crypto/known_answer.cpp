@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "crypto/nonce/nonce_path.h"
+#include "crypto/selection.h"
 #include "crypto/zantu_hash.h"
 
 namespace {
@@ -20,6 +22,16 @@ void known_answer_input(uint8_t input[kHashInputBytes]) {
     for (size_t i = 0; i < kHashInputBytes; ++i)
         input[i] = static_cast<uint8_t>(i);
     std::memcpy(input + kHeaderBytes, kSolutionPrefix, sizeof kSolutionPrefix);
+}
+
+// fold_known_answer_words folds |count| digest words, in order, into one word.
+uint64_t fold_known_answer_words(const uint64_t* words, uint32_t count) {
+    uint64_t h = 0;
+    for (uint32_t j = 0; j < count; ++j) {
+        h = (h ^ words[j]) * 0x9e3779b97f4a7c15ull;
+        h ^= h >> 29;
+    }
+    return h;
 }
 
 bool words_known(const uint64_t words[kNonces]) {
@@ -44,15 +56,6 @@ bool never_stop(void*) {
 
 } // namespace
 
-uint64_t fold_known_answer_words(const uint64_t* words, uint32_t count) {
-    uint64_t h = 0;
-    for (uint32_t j = 0; j < count; ++j) {
-        h = (h ^ words[j]) * 0x9e3779b97f4a7c15ull;
-        h ^= h >> 29;
-    }
-    return h;
-}
-
 KnownAnswerFault known_answer_fault(CZantuHashV2& hasher) {
     alignas(32) uint8_t input[kHashInputBytes];
     known_answer_input(input);
@@ -62,13 +65,14 @@ KnownAnswerFault known_answer_fault(CZantuHashV2& hasher) {
     ThreadKeyRecord()->holds_key = false;
     PrepareKey(hasher.current);
 
+    const NoncePath& path = *selection.path;
     uint64_t words[kNonces];
-    nonce_words_finalize(hasher, 0, kNonces, words);
+    run_nonce_words(kFinalizePath, hasher, 0, kNonces, words);
     if (!words_known(words)) return KnownAnswerFault::hash_forms;
-    if (nonce_path == &kFinalizePath) return KnownAnswerFault::none;
+    if (&path == &kFinalizePath) return KnownAnswerFault::none;
 
     uint64_t path_words[kNonces];
-    nonce_path->words(hasher, 0, kNonces, path_words);
+    run_nonce_words(path, hasher, 0, kNonces, path_words);
     if (std::memcmp(path_words, words, sizeof words) != 0) return KnownAnswerFault::nonce_path;
     // The scan's own candidate test, with a target between the known words.
     const uint64_t target = words[kNonces / 2];
@@ -76,7 +80,7 @@ KnownAnswerFault known_answer_fault(CZantuHashV2& hasher) {
     for (uint32_t j = 0; j < kNonces; ++j)
         if (words[j] < target) seen_candidate(&want, j);
     const NonceScanSink sink{seen_candidate, never_stop, &seen, nullptr};
-    const bool right = nonce_path->scan(hasher, 0, kNonces, target, sink) == kNonces &&
+    const bool right = run_nonce_scan(path, hasher, 0, kNonces, target, sink).done == kNonces &&
                        seen.count == want.count &&
                        std::memcmp(seen.nonces, want.nonces, sizeof(uint32_t) * want.count) == 0;
     return right ? KnownAnswerFault::none : KnownAnswerFault::nonce_path;

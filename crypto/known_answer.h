@@ -18,7 +18,3 @@ enum class KnownAnswerFault {
 // compares every digest word with the stored answers. Afterwards |hasher| needs a new
 // Reset, and the thread's key holds the job's key.
 KnownAnswerFault known_answer_fault(CZantuHashV2& hasher);
-
-// fold_known_answer_words folds |count| digest words, in order, into the one word the
-// self-test stores for them.
-uint64_t fold_known_answer_words(const uint64_t* words, uint32_t count);

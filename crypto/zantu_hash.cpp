@@ -6,6 +6,9 @@
 
 #include "crypto/zantu_hash.h"
 
+#include "crypto/base/bytes.h"
+#include "crypto/cpu/cpu_features.h"
+
 CZantuHashV2::CZantuHashV2(int version) {
     keySize = static_cast<int64_t>(kKeyBytes);
     SelectMixing(version);
@@ -29,7 +32,7 @@ CZantuHashV2::CZantuHashV2(int version) {
 }
 
 void CZantuHashV2::SelectMixing(int version) {
-    const HashForms& forms = hash_forms(probe_fast_hash_support());
+    const HashForms& forms = hash_forms_for(probe_fast_hash_support());
     const int variant = version <= 2 ? 0 : version == 3 ? 1 : 2;
     mixFinal = forms.mix64[variant];
     mixCore = forms.mix128[variant];
@@ -68,12 +71,12 @@ void CZantuHashV2::FillTail(const uint8_t* value, int n) {
 }
 
 void CZantuHashV2::Finalize(uint8_t out[32]) {
-    __m128i* key = reinterpret_cast<__m128i*>(ThreadKeyBuffer());
+    vec128* key = reinterpret_cast<vec128*>(ThreadKeyBuffer());
     FillTail(current, 16);
     const uint64_t v =
-        mixFinal(key, reinterpret_cast<const __m128i*>(current), keyIndexMask, ThreadTouchList());
+        mixFinal(key, reinterpret_cast<const vec128*>(current), keyIndexMask, ThreadTouchList());
     uint8_t v_bytes[8];
-    std::memcpy(v_bytes, &v, 8); // x86-64 is little-endian, as the digest wants
+    store_le64(v_bytes, v);
     FillTail(v_bytes, 8);
     haraka512_rc_fn(out, current,
                     reinterpret_cast<const uint8_t*>(key + (v & (keyIndexMask >> 4))));

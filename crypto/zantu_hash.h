@@ -4,11 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "crypto/cpu_dispatch.h"
-#include "crypto/hash_key.h"
-#include "crypto/haraka.h"
-#include "crypto/layout.h"
-#include "crypto/keyed_mix.h"
+#include "crypto/base/layout.h"
+#include "crypto/hasher/hash_forms.h"
+#include "crypto/hasher/hash_key.h"
 
 // CZantuHashV2 absorbs one input prefix once and finishes many digests of it, one per
 // patch of the pending input bytes (the nonce).
@@ -28,8 +26,8 @@ class CZantuHashV2 {
     // form, and acquires the thread's key buffer; aborts when it cannot be had.
     explicit CZantuHashV2(int version);
 
-    // SelectMixing sets the mixing pair of |version|'s variant in the form of the probe's
-    // answer, as the constructor does.
+    // SelectMixing sets the mixing pair of |version|'s variant in the forms of the probe's
+    // answer (hash_forms_for), as the constructor does.
     void SelectMixing(int version);
 
     // Reset starts a new input: empty chaining value, nothing pending.

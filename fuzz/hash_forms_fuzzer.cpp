@@ -16,6 +16,7 @@
 
 #include <vector>
 
+#include "crypto/selection.h"
 #include "crypto/zantu_hash.h"
 #include "tests/hex.h"
 #include "tests/steer_key.h"
@@ -162,10 +163,10 @@ void fill_key(ByteSource& src, uint8_t* key) {
     steer_key(src, key, nullptr);
 }
 
-void check_touches(const char* what, __m128i** fast, __m128i** portable, const uint8_t* fast_key,
+void check_touches(const char* what, vec128** fast, vec128** portable, const uint8_t* fast_key,
                    const uint8_t* portable_key) {
-    const auto* fk = reinterpret_cast<const __m128i*>(fast_key);
-    const auto* pk = reinterpret_cast<const __m128i*>(portable_key);
+    const auto* fk = reinterpret_cast<const vec128*>(fast_key);
+    const auto* pk = reinterpret_cast<const vec128*>(portable_key);
     for (int r = 0; r < kTouchEntries; ++r) {
         const std::ptrdiff_t f = fast[r] - fk, p = portable[r] - pk;
         if (f != p) {
@@ -186,18 +187,18 @@ void fuzz_keyed_mix(ByteSource& src, bool wide) {
     std::memcpy(block_before, block, sizeof block);
     KeyBuffers& k = key_buffers();
     fill_key(src, k.original);
-    const auto* b = reinterpret_cast<const __m128i*>(block);
-    auto* fk = reinterpret_cast<__m128i*>(k.fast);
-    auto* pk = reinterpret_cast<__m128i*>(k.portable);
-    __m128i* fast_touch[kTouchEntries];
-    __m128i* portable_touch[kTouchEntries];
+    const auto* b = reinterpret_cast<const vec128*>(block);
+    auto* fk = reinterpret_cast<vec128*>(k.fast);
+    auto* pk = reinterpret_cast<vec128*>(k.portable);
+    vec128* fast_touch[kTouchEntries];
+    vec128* portable_touch[kTouchEntries];
 
     for (const MixVariant& v : kVariants) {
         std::memcpy(k.fast, k.original, kKeyBytes);
         std::memcpy(k.portable, k.original, kKeyBytes);
         if (wide) {
-            alignas(16) const __m128i f128 = v.fast128(fk, b, kKeyIndexMask, fast_touch);
-            alignas(16) const __m128i p128 = v.portable128(pk, b, kKeyIndexMask, portable_touch);
+            alignas(16) const vec128 f128 = v.fast128(fk, b, kKeyIndexMask, fast_touch);
+            alignas(16) const vec128 p128 = v.portable128(pk, b, kKeyIndexMask, portable_touch);
             expect_same(v.name, &f128, &p128, 16);
             const uint64_t reduced_fast = clhash_reduce64_fast(f128);
             const uint64_t reduced_portable = clhash_reduce64_portable(f128);
@@ -216,7 +217,7 @@ void fuzz_keyed_mix(ByteSource& src, bool wide) {
     if (std::memcmp(block, block_before, sizeof block) != 0) broken("keyed mixing wrote its block");
 
     // The reduction on its own, on an accumulator straight from the input.
-    __m128i raw;
+    vec128 raw;
     std::memcpy(&raw, block_before, sizeof raw);
     const uint64_t raw_fast = clhash_reduce64_fast(raw),
                    raw_portable = clhash_reduce64_portable(raw);
@@ -258,18 +259,13 @@ void fuzz_nonce_paths(ByteSource& src) {
     std::vector<uint8_t> key_before(key, key + kTouchListOffset);
 
     static uint64_t want[150], got[150];
-    nonce_words_finalize(hasher, first, count, want);
-    const struct {
-        const char* name;
-        nonce_words_fn_t words;
-        bool available;
-    } paths[] = {{"two lanes", nonce_words_lanes, true},
-                 {"in flight", nonce_words_flight, probe_nonce_flight_support() == 1},
-                 {"in flight, AVX-512 form", nonce_words_flight_avx512,
-                  probe_nonce_flight_avx512_support() == 1}};
-    for (const auto& path : paths) {
-        if (!path.available) continue;
-        path.words(hasher, first, count, got);
+    run_nonce_words(kFinalizePath, hasher, first, count, want);
+    static const CpuFeatures features = read_cpu_features();
+    for (size_t i = 1; i < kNoncePathCount; ++i) {
+        const NoncePath& path = *kNoncePaths[i];
+        if (path.decision(features) != 1) continue;
+        if (&run_nonce_words(path, hasher, first, count, got) != &path)
+            broken("a nonce path handed its work to another kernel");
         expect_same(path.name, got, want, sizeof(uint64_t) * count);
         if (std::memcmp(key_before.data(), key, key_before.size()) != 0)
             broken("a nonce path left the thread's key changed");

@@ -5,7 +5,7 @@
 
 #include <cstddef>
 
-#include "crypto/layout.h"
+#include "crypto/base/layout.h"
 
 // The header: version, the fields a commitment covers, time, bits, the header nonce.
 constexpr size_t kHeaderVersionBytes = 4;

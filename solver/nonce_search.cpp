@@ -3,20 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "crypto/base/bytes.h"
+#include "crypto/selection.h"
 #include "crypto/zantu_hash.h"
 #include "solver/job_slot.h"
 #include "solver/settings.h"
 #include "solver/solution_line.h"
-#include "solver/solver_loop.h"
 
 namespace {
-
-uint64_t read_le64(const uint8_t* p) {
-    uint64_t value = 0;
-    for (int i = 7; i >= 0; --i)
-        value = value << 8 | p[i];
-    return value;
-}
 
 bool all_zero(const uint8_t* data, size_t len) {
     for (size_t i = 0; i < len; ++i)
@@ -67,11 +61,12 @@ void prepare_nonce_area(JobSlot& slot) {
 
 namespace {
 
-// What a candidate needs to become a solution line.
+// What a candidate needs to become a solution line, and the flag that stops the batch.
 struct CandidateReport {
     JobSlot* slot;
     uint8_t* input;
     uint64_t* candidates;
+    const std::atomic<uint8_t>* stop;
 };
 
 void report_candidate(void* context, uint32_t nonce) {
@@ -90,26 +85,28 @@ void report_rejected(void* context, uint32_t nonce) {
                  solution_pool_id(*report.slot), report.slot->job_id, nonce & 0xFFFFFF);
 }
 
-bool line_arrived(void*) {
-    return line_ready.load() != 0;
+bool stop_set(void* context) {
+    return static_cast<CandidateReport*>(context)->stop->load() != 0;
 }
 
 } // namespace
 
 CandidateChecks candidate_checks = {0, 0};
 
-uint32_t search_nonces(uint64_t count, JobSlot& slot, uint64_t& candidates) {
+uint32_t search_nonces(CZantuHashV2& hasher, const std::atomic<uint8_t>& stop, uint64_t count,
+                       JobSlot& slot, uint64_t& candidates) {
     alignas(32) uint8_t input[kHashInputBytes];
     build_hash_input(slot, input);
 
-    CZantuHashV2& hasher = *active_hasher;
     hasher.Reset();
     hasher.Write(input, sizeof input);
     PrepareKey(hasher.current);
     if (count == 0) return 0;
 
-    CandidateReport report{&slot, input, &candidates};
-    const NonceScanSink sink{report_candidate, line_arrived, &report, report_rejected};
-    return scan_nonces_checked(*nonce_path, hasher, static_cast<uint32_t>(slot.nonce_base), count,
-                               read_le64(slot.target + 24), sink, candidate_checks);
+    CandidateReport report{&slot, input, &candidates, &stop};
+    const NonceScanSink sink{report_candidate, stop_set, &report, report_rejected};
+    return scan_nonces_checked(*selection.path, hasher, static_cast<uint32_t>(slot.nonce_base),
+                               count, load_le64(slot.target + kDigestWordOffset), sink,
+                               candidate_checks)
+        .done;
 }

@@ -6,8 +6,9 @@
 #include <system_error>
 #include <thread>
 
-#include "crypto/cpu_dispatch.h"
+#include "crypto/cpu/cpu_features.h"
 #include "crypto/known_answer.h"
+#include "crypto/selection.h"
 #include "crypto/zantu_hash.h"
 #include "solver/job_slot.h"
 #include "solver/nonce_search.h"
@@ -129,7 +130,7 @@ uint64_t start_batch(JobSlot& slot, uint64_t batch_size) {
     return batch_size < room ? batch_size : room;
 }
 
-void solver_loop(uint64_t batch_size) {
+void solver_loop() {
     using clock = std::chrono::system_clock;
     clock::time_point period_start = clock::now();
     for (JobSlot& slot : job_slots)
@@ -137,9 +138,8 @@ void solver_loop(uint64_t batch_size) {
     alignas(32) CZantuHashV2 hasher(kHashVersion);
     active_hasher = &hasher;
     select_haraka_implementations();
-    if (!self_test_passes(hasher))
-        batch_size = ::batch_size = batch_size_for(probe_fast_hash_support());
-    reserve_nonce_scan_memory();
+    self_test_passes(hasher);
+    batch_size = selection.batch_size;
     PendingRead input;
     arm_first_read(input);
     std::printf("ORVANTIS ready\n");
@@ -174,7 +174,7 @@ void solver_loop(uint64_t batch_size) {
             // A line published just before the clear must still stop this batch at once.
             if (line_waiting(input)) set_line_ready(1);
             uint64_t candidates = 0;
-            slot.last_batch_hashes = search_nonces(count, slot, candidates);
+            slot.last_batch_hashes = search_nonces(hasher, line_ready, count, slot, candidates);
             if (static_cast<uint8_t>(slot.pool_id_text[0]) > 0x30) {
                 period_hashes += slot.last_batch_hashes;
                 total_candidates += candidates;
@@ -204,28 +204,23 @@ void solver_loop(uint64_t batch_size) {
     }
 }
 
-uint64_t batch_size_for(int32_t fast) {
-    return fast == 1 ? 0x200000 : 0x80000;
-}
-
 bool self_test_passes(CZantuHashV2& hasher) {
     const KnownAnswerFault fault = known_answer_fault(hasher);
     if (fault == KnownAnswerFault::none) return true;
-    const int32_t fast = probe_fast_hash_support();
-    if (fast != 1)
+    if (selection.forms->probe_answer != 1)
         exit_with_error("self-test: the %s hash forms give wrong digests on this machine; no "
                         "correct form is left\n",
-                        hash_forms(fast).name);
+                        selection.forms->name);
     if (fault == KnownAnswerFault::nonce_path)
         std::fprintf(stderr,
                      "self-test: the %s nonce path gives wrong digests on this processor; "
                      "using the %s forms\n",
-                     nonce_path->name, hash_forms(0).name);
+                     selection.path->name, hash_forms_for(0).name);
     else
         std::fprintf(stderr,
                      "self-test: the %s hash forms give wrong digests on this processor; "
                      "using the %s forms\n",
-                     hash_forms(fast).name, hash_forms(0).name);
+                     selection.forms->name, hash_forms_for(0).name);
     fall_back_to_portable_forms();
     hasher.SelectMixing(kHashVersion);
     self_test_passes(hasher); // the portable forms must pass on their own, or nothing runs
@@ -234,7 +229,7 @@ bool self_test_passes(CZantuHashV2& hasher) {
 
 void start_solver() {
     batch_size = batch_size_for(probe_fast_hash_support());
-    solver_loop(batch_size);
+    solver_loop();
 }
 
 int solver_main(int argc, char** argv) {

@@ -33,18 +33,14 @@ InputLine read_input_line(FILE* in);
 // preparing the nonce area when needed) and returns how many nonces the batch may hash.
 uint64_t start_batch(JobSlot& slot, uint64_t batch_size);
 
-// solver_loop finishes start-up (slots, hasher, reader, ready line) and runs until "quit".
-void solver_loop(uint64_t batch_size);
+// solver_loop finishes start-up (slots, hasher, selection and self-test, reader, ready line)
+// and runs until "quit"; batch_size is the selection's from then on.
+void solver_loop();
 
-// batch_size_for returns the batch size for the probe answer |fast|: larger on the fast
-// forms, so that a batch takes a similar time on either.
-uint64_t batch_size_for(int32_t fast);
-
-// self_test_passes runs the known-answer test on the installed forms and nonce path through
-// |hasher| (Reset it before use). On a failure of the fast forms or of the path it says so on
-// standard error, falls back to the portable forms (the probes' answers, the slots and
-// |hasher|'s mixing) and returns false; when the portable forms fail too it exits with
-// status 1, as no correct form is left.
+// self_test_passes runs the known-answer test on the installed selection through |hasher|
+// (Reset it before use). On a failure of the fast forms or of the path it says so on standard
+// error, falls back to the portable selection (and |hasher|'s mixing with it) and returns
+// false; when the portable forms fail too it exits with status 1, as no correct form is left.
 bool self_test_passes(CZantuHashV2& hasher);
 
 // start_solver probes the processor for the batch size and runs the main loop until "quit".

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "crypto/cpu_dispatch.h"
-#include "crypto/haraka.h"
+#include "crypto/haraka/haraka.h"
+#include "crypto/selection.h"
 #include "crypto/known_answer.h"
 #include "crypto/zantu_hash.h"
 
@@ -45,11 +45,7 @@ int main() {
     alignas(32) CZantuHashV2 hasher(4);
     ok = ok && known_answer_fault(hasher) == KnownAnswerFault::none;
 
-    const char* path = nonce_path == &kFlightAvx512Path ? "flight-avx512"
-                       : nonce_path == &kFlightPath     ? "flight"
-                       : nonce_path == &kLanesPath      ? "lanes"
-                                                        : "finalize";
-    std::printf("fast_hash_support=%d\nnonce_path=%s\nknown_answers=%s\n", answer, path,
-                ok ? "ok" : "FAILED");
+    std::printf("fast_hash_support=%d\nnonce_path=%s\nknown_answers=%s\n", answer,
+                selection.path->tag, ok ? "ok" : "FAILED");
     return ok ? 0 : 1;
 }

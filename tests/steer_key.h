@@ -8,7 +8,7 @@
 #include <cstring>
 #include <random>
 
-#include "crypto/layout.h"
+#include "crypto/base/layout.h"
 
 namespace steer {
 

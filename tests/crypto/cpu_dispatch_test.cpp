@@ -5,8 +5,8 @@
 
 #include <gtest/gtest.h>
 
-#include "crypto/cpu_dispatch.h"
-#include "crypto/haraka.h"
+#include "crypto/selection.h"
+#include "crypto/haraka/haraka.h"
 #include "tests/crypto/test_util.h"
 #include "tests/dispatch_guard.h"
 
@@ -51,15 +51,17 @@ uint64_t fake_xgetbv(uint32_t) {
 // Restores the process's real probe state after each test.
 class ProbeTest : public ::testing::Test {
   protected:
-    void TearDown() override { fake_cpu = nullptr; }
+    void TearDown() override {
+        fake_cpu = nullptr;
+        cpuid_fn = real_cpuid_;
+        xgetbv_fn = real_xgetbv_;
+    }
     // on stands in for |cpu| with nothing probed yet.
     void on(FakeCpu& cpu) {
         fake_cpu = &cpu;
         cpuid_fn = fake_cpuid;
         xgetbv_fn = fake_xgetbv;
-        fast_hash_support = 0x80;
-        nonce_flight_support = 0x80;
-        nonce_flight_avx512_support = 0x80;
+        fast_hash_support = kNotProbed;
     }
     int32_t probe_on(FakeCpu& cpu) {
         on(cpu);
@@ -68,6 +70,8 @@ class ProbeTest : public ::testing::Test {
 
   private:
     const DispatchGuard guard_;
+    const cpuid_fn_t real_cpuid_ = cpuid_fn;
+    const xgetbv_fn_t real_xgetbv_ = xgetbv_fn;
 };
 
 struct ProbeCase {
@@ -90,7 +94,8 @@ const ProbeCase kProbeCases[] = {
 
 TEST_F(ProbeTest, DecisionTable) {
     for (const ProbeCase& c : kProbeCases) {
-        EXPECT_EQ(fast_hash_decision(c.max_leaf, c.leaf1_ecx), c.expected) << c.name;
+        EXPECT_EQ(fast_hash_decision(CpuFeatures{c.max_leaf, c.leaf1_ecx, 0, 0, 0}), c.expected)
+            << c.name;
         FakeCpu cpu{c.max_leaf, c.leaf1_ecx};
         EXPECT_EQ(probe_on(cpu), c.expected) << c.name;
         EXPECT_EQ(cpu.leaf1_calls, c.expected_leaf1_calls) << c.name;
@@ -112,25 +117,25 @@ TEST_F(ProbeTest, InFlightPathDecisionTable) {
         int32_t flight;
         const NoncePath* path;
     } cases[] = {
-        {"everything", {0xd, kEcx, kEbx, kEcx7, kXcr0}, 1, &kFlightPath},
+        {"everything", {0xd, kEcx, kEbx, kEcx7, kXcr0}, 1, &kFlightAvx2Path},
         {"and more", {0x20, 0xfffa3203 | kEcx, ~0u, ~0u, ~0ull}, 1, &kFlightAvx512Path},
         {"AVX-512 too", {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xe7}, 1, &kFlightAvx512Path},
         {"AVX-512 without VL",
          {0xd, kEcx, (kEbx | kAvx512) & ~(1u << 31), kEcx7, 0xe7},
          1,
-         &kFlightPath},
+         &kFlightAvx2Path},
         {"AVX-512 without BW",
          {0xd, kEcx, (kEbx | kAvx512) & ~(1u << 30), kEcx7, 0xe7},
          1,
-         &kFlightPath},
+         &kFlightAvx2Path},
         {"AVX-512, system keeps no mask registers",
          {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xc7},
          1,
-         &kFlightPath},
+         &kFlightAvx2Path},
         {"AVX-512, system keeps no upper registers",
          {0xd, kEcx, kEbx | kAvx512, kEcx7, 0x27},
          1,
-         &kFlightPath},
+         &kFlightAvx2Path},
         {"AVX-512 without VAES", {0xd, kEcx, kEbx | kAvx512, 1u << 10, 0xe7}, 0, &kLanesPath},
         {"no leaf 7", {6, kEcx, kEbx, kEcx7, kXcr0}, 0, &kLanesPath},
         {"no AVX: portable forms",
@@ -152,15 +157,12 @@ TEST_F(ProbeTest, InFlightPathDecisionTable) {
     for (const auto& c : cases) {
         FakeCpu cpu = c.cpu;
         on(cpu);
-        EXPECT_EQ(probe_nonce_flight_support(), c.flight) << c.name;
+        EXPECT_EQ(flight_avx2_decision(read_cpu_features()), c.flight) << c.name;
         EXPECT_EQ(cpu.leaf7_calls, cpu.max_leaf >= 7 ? 1 : 0) << c.name;
         EXPECT_EQ(cpu.xgetbv_calls, (cpu.leaf1_ecx >> 27) & 1) << c.name;
-        const int calls = cpu.calls;
-        EXPECT_EQ(probe_nonce_flight_support(), c.flight) << c.name << ": cached";
-        EXPECT_EQ(cpu.calls, calls) << c.name;
         on(cpu);
         select_haraka_implementations();
-        EXPECT_EQ(nonce_path, c.path) << c.name;
+        EXPECT_EQ(selection.path, c.path) << c.name;
     }
 }
 
@@ -194,7 +196,9 @@ TEST_F(ProbeTest, SelectionInstallsOneFamilyAndGivesKnownAnswers) {
         EXPECT_EQ(haraka256_fn, e.h256);
         EXPECT_EQ(haraka512_fn, e.h512);
         EXPECT_EQ(haraka512_rc_fn, e.h512_rc);
-        if (e.h256 == haraka256_hash_fast && fast_hash_decision(1, real_ecx()) != 1) continue;
+        if (e.h256 == haraka256_hash_fast &&
+            fast_hash_decision(CpuFeatures{1, real_ecx(), 0, 0, 0}) != 1)
+            continue;
         alignas(16) uint8_t in[64];
         for (int i = 0; i < 64; ++i)
             in[i] = i;

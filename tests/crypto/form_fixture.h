@@ -26,8 +26,7 @@ class HashFormTest : public ::testing::TestWithParam<HashForm> {
     void SetUp() override {
         if (GetParam().fast == 1 && probe_fast_hash_support() != 1)
             GTEST_SKIP() << "processor lacks the fast forms";
-        fast_hash_support = GetParam().fast;
-        install_haraka_forms(GetParam().fast);
+        install_forms(GetParam().fast);
     }
 
   private:

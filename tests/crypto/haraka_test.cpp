@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "crypto/cpu_dispatch.h"
-#include "crypto/haraka.h"
+#include "crypto/selection.h"
+#include "crypto/haraka/haraka.h"
 #include "tests/crypto/test_util.h"
 
 namespace {

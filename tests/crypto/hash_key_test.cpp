@@ -122,13 +122,13 @@ TEST_P(HashKeyTest, TouchListNamesRestoredEntriesInIterationOrder) {
     std::mt19937_64 rng(5);
     fill_random(rng, h.current, 64);
     PrepareKey(h.current);
-    __m128i* key = reinterpret_cast<__m128i*>(ThreadKeyBuffer());
-    __m128i** touch = ThreadTouchList();
+    vec128* key = reinterpret_cast<vec128*>(ThreadKeyBuffer());
+    vec128** touch = ThreadTouchList();
     EXPECT_EQ(reinterpret_cast<uint8_t*>(touch), ThreadKeyBuffer() + kTouchListOffset);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(key) % 32, 0u);
 
     const uint64_t v =
-        h.mixFinal(key, reinterpret_cast<const __m128i*>(h.current), h.keyIndexMask, touch);
+        h.mixFinal(key, reinterpret_cast<const vec128*>(h.current), h.keyIndexMask, touch);
     (void)v;
     // Pair i names entries R and X of iteration i; the first pair comes from the start entry.
     uint64_t sel;

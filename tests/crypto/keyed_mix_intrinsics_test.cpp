@@ -1,5 +1,5 @@
 // The portable building blocks against the instructions they stand in for.
-#include "crypto/keyed_mix.h"
+#include "crypto/keyed_mix/keyed_mix.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <immintrin.h>
 #include <random>
 
-#include "crypto/cpu_dispatch.h"
+#include "crypto/selection.h"
 
 namespace {
 

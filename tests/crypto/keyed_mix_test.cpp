@@ -1,4 +1,4 @@
-#include "crypto/keyed_mix.h"
+#include "crypto/keyed_mix/keyed_mix.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/cpu_dispatch.h"
+#include "crypto/selection.h"
 #include "tests/hex.h"
 #include "tests/steer_key.h"
 
@@ -26,8 +26,8 @@ KeyBuffer NewKeyBuffer() {
     return KeyBuffer(static_cast<uint8_t*>(std::aligned_alloc(32, 2 * kKeyBytes)));
 }
 
-__m128i* Entries(const KeyBuffer& k) {
-    return reinterpret_cast<__m128i*>(k.get());
+vec128* Entries(const KeyBuffer& k) {
+    return reinterpret_cast<vec128*>(k.get());
 }
 
 struct MixForm {
@@ -84,12 +84,12 @@ TEST_P(KeyedMixFormTest, WorkedValues) {
     for (int i = 0; i < 64; ++i)
         block[i] = static_cast<uint8_t>(i);
     // The touch list sits where the hasher keeps it, behind the backup area.
-    __m128i** touch = reinterpret_cast<__m128i**>(buf.get() + kTouchListOffset);
+    vec128** touch = reinterpret_cast<vec128**>(buf.get() + kTouchListOffset);
 
     for (size_t j = 0; j < kKeyBytes; ++j)
         buf.get()[j] = static_cast<uint8_t>(j % 251);
-    const __m128i acc =
-        form.mix128(Entries(buf), reinterpret_cast<const __m128i*>(block), kKeyIndexMask, touch);
+    const vec128 acc =
+        form.mix128(Entries(buf), reinterpret_cast<const vec128*>(block), kKeyIndexMask, touch);
     EXPECT_EQ(to_hex(&acc, 16), want->mix128_hex);
     EXPECT_EQ(touch[0], Entries(buf) + 397);
     EXPECT_EQ(touch[1], Entries(buf) + 436);
@@ -105,7 +105,7 @@ TEST_P(KeyedMixFormTest, WorkedValues) {
     for (size_t j = 0; j < kKeyBytes; ++j)
         buf.get()[j] = static_cast<uint8_t>(j % 251);
     EXPECT_EQ(
-        form.mix64(Entries(buf), reinterpret_cast<const __m128i*>(block), kKeyIndexMask, touch),
+        form.mix64(Entries(buf), reinterpret_cast<const vec128*>(block), kKeyIndexMask, touch),
         want->mix64);
     for (int i = 0; i < 64; ++i)
         ASSERT_EQ(block[i], i) << "the block was written";
@@ -139,12 +139,12 @@ void ExpectFormsAgree(const MixForm& fast, const MixForm& portable, MixInput& in
     std::memcpy(k2.get(), in.key.get(), kKeyBytes);
     alignas(16) uint8_t block[64];
     std::memcpy(block, in.block, 64);
-    const auto* b = reinterpret_cast<const __m128i*>(block);
-    __m128i* t1[kTouchEntries];
-    __m128i* t2[kTouchEntries];
+    const auto* b = reinterpret_cast<const vec128*>(block);
+    vec128* t1[kTouchEntries];
+    vec128* t2[kTouchEntries];
     if (wide) {
-        const __m128i r1 = fast.mix128(Entries(k1), b, kKeyIndexMask, t1);
-        const __m128i r2 = portable.mix128(Entries(k2), b, kKeyIndexMask, t2);
+        const vec128 r1 = fast.mix128(Entries(k1), b, kKeyIndexMask, t1);
+        const vec128 r2 = portable.mix128(Entries(k2), b, kKeyIndexMask, t2);
         ASSERT_EQ(to_hex(&r1, 16), to_hex(&r2, 16));
     } else {
         ASSERT_EQ(fast.mix64(Entries(k1), b, kKeyIndexMask, t1),
@@ -291,7 +291,7 @@ TEST(ClhashReducePortable, LengthTermAndFold) {
         {0, 1ull << 63, 0x10000 ^ (1ull << 63) ^ 0xaf},
     };
     for (const auto& row : rows) {
-        const __m128i acc =
+        const vec128 acc =
             _mm_set_epi64x(static_cast<long long>(row.hi), static_cast<long long>(row.lo));
         EXPECT_EQ(clhash_reduce64_portable(acc), row.want) << std::hex << row.lo << " " << row.hi;
     }

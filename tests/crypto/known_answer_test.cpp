@@ -27,22 +27,36 @@ void flipped_512_rc(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
     right_512_rc(out, in, rc);
     out[24] ^= 0x01; // the digest word's lowest bit: the smallest possible error
 }
-uint64_t flipped_mix(__m128i* key, const __m128i* block, uint64_t mask, __m128i** touch) {
+uint64_t flipped_mix(vec128* key, const vec128* block, uint64_t mask, vec128** touch) {
     return right_mix(key, block, mask, touch) ^ (uint64_t{1} << 40);
 }
 
-// Wrong paths over the Finalize loop: one digest word off, or a candidate test that reports
-// a nonce whose word is not below the target.
-void words_one_off(CZantuHashV2& h, uint32_t first, uint32_t count, uint64_t* words) {
-    nonce_words_finalize(h, first, count, words);
-    if (count > 37) words[37] ^= 1;
+// Wrong paths over the Finalize loop: one digest word off (the first, one in the middle or the
+// last of the 64, so that a test comparing fewer words is caught), or a candidate test that
+// reports a nonce whose word is not below the target.
+template <uint32_t J>
+bool words_one_off(CZantuHashV2& h, uint32_t first, uint32_t count, uint64_t* words) {
+    kFinalizePath.words(h, first, count, words);
+    if (count > J) words[J] ^= 1;
+    return true;
 }
 uint32_t scan_one_extra(CZantuHashV2& h, uint32_t base, uint64_t count, uint64_t target,
                         const NonceScanSink& sink) {
-    return scan_nonces_finalize(h, base, count, target + 1, sink);
+    return kFinalizePath.scan(h, base, count, target + 1, sink);
 }
-const NoncePath kWordsOneOff = {"words one off", scan_nonces_finalize, words_one_off};
-const NoncePath kScanOneExtra = {"one extra candidate", scan_one_extra, nonce_words_finalize};
+template <uint32_t J> NoncePath words_off_path() {
+    NoncePath path = kFinalizePath;
+    path.words = words_one_off<J>;
+    return path;
+}
+const NoncePath kFirstWordOff = words_off_path<0>();
+const NoncePath kMiddleWordOff = words_off_path<37>();
+const NoncePath kLastWordOff = words_off_path<63>();
+const NoncePath kScanOneExtra = [] {
+    NoncePath path = kFinalizePath;
+    path.scan = scan_one_extra;
+    return path;
+}();
 
 struct FaultRow {
     const char* what;
@@ -59,9 +73,13 @@ const FaultRow kFaultRows[] = {
     {"keyed compression", [](CZantuHashV2&) { haraka512_rc_fn = flipped_512_rc; },
      KnownAnswerFault::hash_forms},
     {"mixing", [](CZantuHashV2& h) { h.mixFinal = flipped_mix; }, KnownAnswerFault::hash_forms},
-    {"nonce path words", [](CZantuHashV2&) { nonce_path = &kWordsOneOff; },
+    {"nonce path's first word", [](CZantuHashV2&) { selection.path = &kFirstWordOff; },
      KnownAnswerFault::nonce_path},
-    {"nonce path candidate test", [](CZantuHashV2&) { nonce_path = &kScanOneExtra; },
+    {"nonce path's word 37", [](CZantuHashV2&) { selection.path = &kMiddleWordOff; },
+     KnownAnswerFault::nonce_path},
+    {"nonce path's last word", [](CZantuHashV2&) { selection.path = &kLastWordOff; },
+     KnownAnswerFault::nonce_path},
+    {"nonce path candidate test", [](CZantuHashV2&) { selection.path = &kScanOneExtra; },
      KnownAnswerFault::nonce_path},
 };
 
@@ -70,11 +88,11 @@ class KnownAnswerTest : public HashFormTest {};
 TEST_P(KnownAnswerTest, PassesRightFormsAndCatchesOneFlippedBit) {
     for (const FaultRow& row : kFaultRows) {
         SCOPED_TRACE(row.what);
-        install_haraka_forms(GetParam().fast);
+        install_forms(GetParam().fast);
         right_256 = haraka256_fn, right_512 = haraka512_fn, right_512_rc = haraka512_rc_fn;
         alignas(32) CZantuHashV2 h(4);
         right_mix = h.mixFinal;
-        nonce_path = &kFinalizePath;
+        selection.path = &kFinalizePath;
         row.inject(h);
         EXPECT_EQ(known_answer_fault(h), row.expect);
     }

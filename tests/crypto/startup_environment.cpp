@@ -2,8 +2,8 @@
 // Haraka forms selected.
 #include <gtest/gtest.h>
 
-#include "crypto/cpu_dispatch.h"
-#include "crypto/haraka.h"
+#include "crypto/selection.h"
+#include "crypto/haraka/haraka.h"
 
 namespace {
 

@@ -51,8 +51,8 @@ TEST_P(HasherTest, WorkedDigest) {
     h.FillTail(h.current, 16);
     EXPECT_EQ(to_hex(h.current + 47, 17), "73a0ae2fb876c5e3d54d1b3c91e6008473");
     const uint64_t v =
-        h.mixFinal(reinterpret_cast<__m128i*>(ThreadKeyBuffer()),
-                   reinterpret_cast<const __m128i*>(h.current), h.keyIndexMask, ThreadTouchList());
+        h.mixFinal(reinterpret_cast<vec128*>(ThreadKeyBuffer()),
+                   reinterpret_cast<const vec128*>(h.current), h.keyIndexMask, ThreadTouchList());
     EXPECT_EQ(v, 0x9af37a2fb169d94dull);
     RestoreTouched();
     uint8_t vb[8];

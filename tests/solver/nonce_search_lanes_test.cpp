@@ -28,21 +28,24 @@ uint32_t scan_reporting_all(CZantuHashV2& h, uint32_t base, uint64_t count, uint
                             const NonceScanSink& sink) {
     return lying_over->scan(h, base, count, ~uint64_t{0}, sink);
 }
-const NoncePath kLyingPath = {"lying", scan_reporting_all, nonce_words_finalize};
+NoncePath lying_path(const NoncePath& over) {
+    lying_over = &over;
+    NoncePath path = over;
+    path.scan = scan_reporting_all;
+    return path;
+}
 
-// One batch on the portable forms (which take the Finalize loop) or the fast forms with the
-// two-lane or the in-flight path, that path lying if asked.
-BatchRun search(JobSlot slot, uint64_t count, int32_t fast, int32_t flight, int32_t flight512,
-                bool lying = false) {
-    fast_hash_support = fast;
-    install_haraka_forms(fast);
-    install_nonce_path(fast, flight, flight512);
-    if (lying) lying_over = nonce_path, nonce_path = &kLyingPath;
+// One batch of |hasher| on |path| with the forms of probe answer |fast|, that path lying if
+// asked.
+BatchRun search(CZantuHashV2& hasher, JobSlot slot, uint64_t count, int32_t fast,
+                const NoncePath& path, bool lying = false) {
+    const NoncePath liar = lying_path(path);
+    install_selection({&hash_forms_for(fast), lying ? &liar : &path, batch_size_for(fast)});
     BatchRun r{};
     const CandidateChecks before = candidate_checks;
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
-    r.hashed = search_nonces(count, slot, r.candidates);
+    r.hashed = search_nonces(hasher, line_ready, count, slot, r.candidates);
     r.err = testing::internal::GetCapturedStderr();
     r.out = testing::internal::GetCapturedStdout();
     r.checks = {candidate_checks.confirmed - before.confirmed,
@@ -77,7 +80,6 @@ TEST(NonceSearchLanes, SameSolutionLinesOnEveryPath) {
     if (probe_fast_hash_support() != 1) GTEST_SKIP() << "processor lacks the fast forms";
     const DispatchGuard restore;
     alignas(32) static CZantuHashV2 hasher(4);
-    active_hasher = &hasher;
     const struct {
         uint64_t limit, nonce_base, count;
         bool line_waiting;
@@ -100,26 +102,28 @@ TEST(NonceSearchLanes, SameSolutionLinesOnEveryPath) {
             std::copy(target.begin() + 24, target.end(), slot.target + 24);
         }
         line_ready.store(row.line_waiting ? 1 : 0);
-        const BatchRun single = search(slot, row.count, 0, 0, 0);
+        const BatchRun single = search(hasher, slot, row.count, 0, kFinalizePath);
         EXPECT_EQ(single.hashed, row.line_waiting ? 1u : row.count);
         EXPECT_GT(single.candidates, 0u);
-        // Two lanes, in flight, in flight's AVX-512 form: as far as the processor goes.
-        const int32_t paths =
-            1 + probe_nonce_flight_support() + probe_nonce_flight_avx512_support();
-        for (int32_t path = 0; path < paths; ++path) {
-            const BatchRun fast = search(slot, row.count, 1, path >= 1, path >= 2);
-            EXPECT_EQ(fast.hashed, single.hashed) << "path " << path;
-            EXPECT_EQ(fast.candidates, single.candidates) << "path " << path;
-            EXPECT_EQ(fast.out, single.out) << "path " << path;
-            EXPECT_EQ(fast.checks.confirmed, single.candidates) << "path " << path;
-            EXPECT_EQ(fast.checks.rejected, 0u) << "path " << path;
+        // Every multi-nonce path that the processor runs.
+        const CpuFeatures features = read_cpu_features();
+        for (size_t p = 1; p < kNoncePathCount; ++p) {
+            const NoncePath& path = *kNoncePaths[p];
+            if (path.decision(features) != 1) continue;
+            SCOPED_TRACE(path.name);
+            const BatchRun fast = search(hasher, slot, row.count, 1, path);
+            EXPECT_EQ(fast.hashed, single.hashed);
+            EXPECT_EQ(fast.candidates, single.candidates);
+            EXPECT_EQ(fast.out, single.out);
+            EXPECT_EQ(fast.checks.confirmed, single.candidates);
+            EXPECT_EQ(fast.checks.rejected, 0u);
             // The re-check lets only the true candidates through, still in nonce order, and
             // names every refused one on standard error.
-            const BatchRun lying = search(slot, row.count, 1, path >= 1, path >= 2, true);
-            EXPECT_EQ(lying.out, single.out) << "lying path " << path;
-            EXPECT_EQ(lying.candidates, single.candidates) << "lying path " << path;
-            EXPECT_EQ(lying.checks.rejected, lying.hashed - single.candidates) << path;
-            EXPECT_EQ(lines_in(lying.err), lying.checks.rejected) << "lying path " << path;
+            const BatchRun lying = search(hasher, slot, row.count, 1, path, true);
+            EXPECT_EQ(lying.out, single.out) << "lying";
+            EXPECT_EQ(lying.candidates, single.candidates) << "lying";
+            EXPECT_EQ(lying.checks.rejected, lying.hashed - single.candidates) << "lying";
+            EXPECT_EQ(lines_in(lying.err), lying.checks.rejected) << "lying";
         }
     }
     line_ready.store(0);

@@ -28,15 +28,14 @@ JobSlot slot_for(const JobFields& job) {
 
 class NonceSearchTest : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        init_test_hashing();
+    static void SetUpTestSuite() { init_test_hashing(); }
+    void SetUp() override { cpu_id = 0; }
+    // search runs one batch of |slot| through the test's hasher, stopped by |stop_|.
+    uint32_t search(uint64_t count, JobSlot& slot, uint64_t& candidates) {
         alignas(32) static CZantuHashV2 hasher(4);
-        active_hasher = &hasher;
+        return search_nonces(hasher, stop_, count, slot, candidates);
     }
-    void SetUp() override {
-        line_ready.store(0);
-        cpu_id = 0;
-    }
+    std::atomic<uint8_t> stop_{0};
     void TearDown() override { cpu_id = 0; }
 };
 
@@ -177,19 +176,19 @@ TEST_F(NonceSearchTest, CountZeroAndEarlyStop) {
     prepare_nonce_area(slot);
     uint64_t candidates = 0;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(search_nonces(0, slot, candidates), 0u);
+    EXPECT_EQ(search(0, slot, candidates), 0u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     EXPECT_EQ(candidates, 0u);
 
-    line_ready.store(1);
+    stop_.store(1);
     testing::internal::CaptureStdout();
-    EXPECT_EQ(search_nonces(100, slot, candidates), 1u) << "a waiting line stops the batch";
+    EXPECT_EQ(search(100, slot, candidates), 1u) << "a waiting line stops the batch";
     EXPECT_EQ(printed_nonces(testing::internal::GetCapturedStdout()), std::vector<uint32_t>{0});
-    line_ready.store(0);
+    stop_.store(0);
 
     slot.nonce_base = 16777214;
     testing::internal::CaptureStdout();
-    EXPECT_EQ(search_nonces(1, slot, candidates), 1u);
+    EXPECT_EQ(search(1, slot, candidates), 1u);
     const std::string out = testing::internal::GetCapturedStdout();
     EXPECT_EQ(out.substr(out.size() - 7), "feffff\n");
     EXPECT_EQ(candidates, 2u);

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "crypto/cpu_dispatch.h"
+#include "crypto/selection.h"
 #include "tests/solver/solver_driver.h"
 
 namespace {

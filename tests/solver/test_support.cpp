@@ -6,9 +6,9 @@
 
 #include <sodium.h>
 
-#include "crypto/cpu_dispatch.h"
-#include "crypto/haraka.h"
-#include "crypto/hash_key.h"
+#include "crypto/selection.h"
+#include "crypto/haraka/haraka.h"
+#include "crypto/hasher/hash_key.h"
 #include "crypto/zantu_hash.h"
 
 Bytes pattern_bytes(size_t n, uint32_t seed) {

@@ -5,16 +5,17 @@
 #include <cstdio>
 #include <cstring>
 
-#include "crypto/cpu_dispatch.h"
+#include "crypto/selection.h"
 #include "solver/solver_loop.h"
 
 namespace {
 
 HashForms wrong;
+const HashForms* right = nullptr;
 cpuid_fn_t real_cpuid = nullptr;
 
 void flipped_keyed_compression(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
-    (&wrong == fast_forms ? kFastForms : kPortableForms).haraka512_rc(out, in, rc);
+    right->haraka512_rc(out, in, rc);
     out[24] ^= 1;
 }
 
@@ -27,19 +28,21 @@ void cpuid_without_aes(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
 
 int main(int argc, char** argv) {
     const char* which = argc > 1 ? argv[1] : "";
+    int answer;
     if (!std::strcmp(which, "fast")) {
-        wrong = kFastForms;
-        fast_forms = &wrong;
+        answer = 1;
     } else if (!std::strcmp(which, "portable")) {
-        wrong = kPortableForms;
-        portable_forms = &wrong;
+        answer = 0;
         real_cpuid = cpuid_fn;
         cpuid_fn = cpuid_without_aes;
     } else {
         std::fprintf(stderr, "usage: %s fast|portable [solver options]\n", argv[0]);
         return 2;
     }
+    right = forms_by_answer[answer];
+    wrong = *right;
     wrong.haraka512_rc = flipped_keyed_compression;
+    forms_by_answer[answer] = &wrong;
     argv[1] = argv[0];
     return solver_main(argc - 1, argv + 1);
 }

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "crypto/cpu_dispatch.h"
+#include "crypto/selection.h"
 #include "tests/solver/malformed_lines.h"
 #include "tests/stress/stress_support.h"
 

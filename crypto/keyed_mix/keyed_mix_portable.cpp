@@ -1,11 +1,11 @@
 // The portable forms: the same iterations on 128-bit values held as two 64-bit halves, built
 // from plain integer building blocks and the portable AES round.
-#include "crypto/keyed_mix.h"
-#include "crypto/keyed_mix_impl.h"
+#include "crypto/keyed_mix/keyed_mix.h"
+#include "crypto/keyed_mix/keyed_mix_rounds.h"
 
 #include <cstring>
 
-#include "crypto/haraka.h"
+#include "crypto/haraka/haraka.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "entries are read as little-endian halves straight from memory");
@@ -77,15 +77,24 @@ soft_u128 shuffle_bytes_soft(soft_u128 table, soft_u128 idx) {
 
 namespace {
 
+uint64_t reduce64_soft(soft_u128 acc) {
+    const soft_u128 length{64, 1024};
+    acc.lo ^= clmul_select_soft(length, length, 0x10).lo;
+    const soft_u128 y = clmul_select_soft(acc, soft_u128{0x1b, 0}, 0x01);
+    const soft_u128 table{0x415a776c2d361b00ull, 0x9982afb4f5eec3d8ull};
+    const soft_u128 folded = shuffle_bytes_soft(table, soft_u128{y.hi, 0});
+    return acc.lo ^ y.lo ^ folded.lo;
+}
+
 struct PortableOps {
     using block = soft_u128;
 
-    static block load(const __m128i* p) {
+    static block load(const void* p) {
         block v;
         std::memcpy(&v, p, sizeof v);
         return v;
     }
-    static void store(__m128i* p, block v) { std::memcpy(p, &v, sizeof v); }
+    static void store(void* p, block v) { std::memcpy(p, &v, sizeof v); }
     static block xor_(block a, block b) { return {a.lo ^ b.lo, a.hi ^ b.hi}; }
     static block cl(block x) { return clmul_select_soft(x, x, 0x10); }
     static block mh(block a, block b) { return mulhrs16_soft(a, b); }
@@ -100,16 +109,22 @@ struct PortableOps {
     static block lo32(block x, block y) { return interleave(x, y, interleave_lo32); }
     static block hi32(block x, block y) { return interleave(x, y, interleave_hi32); }
     static uint64_t low64(block x) { return x.lo; }
+    static vec128 to_vec128(block v) {
+        vec128 r;
+        std::memcpy(&r, &v, sizeof r);
+        return r;
+    }
+    static uint64_t reduce64(block acc) { return reduce64_soft(acc); }
     static block xor_low32(block acc, uint32_t v) { return {acc.lo ^ v, acc.hi}; }
 
     // The entry mask and the start entry follow from the byte mask of the indexed part.
-    static __m128i* start(__m128i* key, uint64_t keyIndexMask) {
+    static vec128* start(vec128* key, uint64_t keyIndexMask) {
         return key + (keyIndexMask >> 4) + 2;
     }
-    static __m128i* entry_r(__m128i* key, uint64_t sel, uint64_t keyIndexMask) {
+    static vec128* entry_r(vec128* key, uint64_t sel, uint64_t keyIndexMask) {
         return key + ((sel >> 5) & (keyIndexMask >> 4));
     }
-    static __m128i* entry_x(__m128i* key, uint64_t sel, uint64_t keyIndexMask) {
+    static vec128* entry_x(vec128* key, uint64_t sel, uint64_t keyIndexMask) {
         return key + ((sel >> 32) & (keyIndexMask >> 4));
     }
 
@@ -126,37 +141,12 @@ struct PortableOps {
     }
 };
 
-uint64_t reduce64(soft_u128 acc) {
-    const soft_u128 length{64, 1024};
-    acc.lo ^= clmul_select_soft(length, length, 0x10).lo;
-    const soft_u128 y = clmul_select_soft(acc, soft_u128{0x1b, 0}, 0x01);
-    const soft_u128 table{0x415a776c2d361b00ull, 0x9982afb4f5eec3d8ull};
-    const soft_u128 folded = shuffle_bytes_soft(table, soft_u128{y.hi, 0});
-    return acc.lo ^ y.lo ^ folded.lo;
-}
-
 } // namespace
 
-uint64_t clhash_reduce64_portable(__m128i acc) {
+uint64_t clhash_reduce64_portable(vec128 acc) {
     soft_u128 v;
     std::memcpy(&v, &acc, sizeof v);
-    return reduce64(v);
+    return reduce64_soft(v);
 }
 
-#define KEYED_MIX_PORTABLE(letter, variant)                                                        \
-    __m128i keyed_mix128_##letter##_portable(__m128i* key, const __m128i* block,                   \
-                                             uint64_t keyIndexMask, __m128i** touch) {             \
-        const soft_u128 acc =                                                                      \
-            keyed_mix_rounds<PortableOps, variant>(key, block, keyIndexMask, touch);               \
-        __m128i r;                                                                                 \
-        std::memcpy(&r, &acc, sizeof r);                                                           \
-        return r;                                                                                  \
-    }                                                                                              \
-    uint64_t keyed_mix64_##letter##_portable(__m128i* key, const __m128i* block,                   \
-                                             uint64_t keyIndexMask, __m128i** touch) {             \
-        return reduce64(keyed_mix_rounds<PortableOps, variant>(key, block, keyIndexMask, touch));  \
-    }
-
-KEYED_MIX_PORTABLE(a, mix_variant::a)
-KEYED_MIX_PORTABLE(b, mix_variant::b)
-KEYED_MIX_PORTABLE(c, mix_variant::c)
+KEYED_MIX_FORM(portable, PortableOps)

@@ -3,62 +3,60 @@
 #pragma once
 
 #include <cstdint>
-#include <emmintrin.h>
+#include "crypto/base/vec128.h"
 
-using keyed_mix128_fn = __m128i (*)(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                                    __m128i** touch);
-using keyed_mix64_fn = uint64_t (*)(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                                    __m128i** touch);
+using keyed_mix128_fn = vec128 (*)(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                                   vec128** touch);
+using keyed_mix64_fn = uint64_t (*)(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                                    vec128** touch);
 
 // All twelve mixing functions share one contract: |key| is the 32-byte aligned thread key
 // (552 entries, entries 0..511 may be rewritten), |block| the 16-byte aligned 64-byte block
 // (never written), |touch| receives the 64 entry references in iteration order. The fast
-// forms need AES-NI and PCLMULQDQ and assume |keyIndexMask| is 8191; the portable forms
-// derive the entry mask and start entry from |keyIndexMask|.
+// forms need their instructions (x86-64: AES-NI and PCLMULQDQ; aarch64: AES and PMULL) and
+// assume |keyIndexMask| is 8191; the portable forms derive the entry mask and start entry from
+// |keyIndexMask|.
 
 // keyed_mix128_a_fast runs the 32 iterations of variant A and returns the accumulator.
-__m128i keyed_mix128_a_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                            __m128i** touch);
+vec128 keyed_mix128_a_fast(vec128* key, const vec128* block, uint64_t keyIndexMask, vec128** touch);
 // keyed_mix128_b_fast runs the 32 iterations of variant B and returns the accumulator.
-__m128i keyed_mix128_b_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                            __m128i** touch);
+vec128 keyed_mix128_b_fast(vec128* key, const vec128* block, uint64_t keyIndexMask, vec128** touch);
 // keyed_mix128_c_fast runs the 32 iterations of variant C and returns the accumulator.
-__m128i keyed_mix128_c_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                            __m128i** touch);
+vec128 keyed_mix128_c_fast(vec128* key, const vec128* block, uint64_t keyIndexMask, vec128** touch);
 // keyed_mix128_a_portable is keyed_mix128_a_fast in plain integer code.
-__m128i keyed_mix128_a_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                                __m128i** touch);
+vec128 keyed_mix128_a_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                               vec128** touch);
 // keyed_mix128_b_portable is keyed_mix128_b_fast in plain integer code.
-__m128i keyed_mix128_b_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                                __m128i** touch);
+vec128 keyed_mix128_b_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                               vec128** touch);
 // keyed_mix128_c_portable is keyed_mix128_c_fast in plain integer code.
-__m128i keyed_mix128_c_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                                __m128i** touch);
+vec128 keyed_mix128_c_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                               vec128** touch);
 
 // keyed_mix64_a_fast is keyed_mix128_a_fast followed by clhash_reduce64_fast.
-uint64_t keyed_mix64_a_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                            __m128i** touch);
+uint64_t keyed_mix64_a_fast(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                            vec128** touch);
 // keyed_mix64_b_fast is keyed_mix128_b_fast followed by clhash_reduce64_fast.
-uint64_t keyed_mix64_b_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                            __m128i** touch);
+uint64_t keyed_mix64_b_fast(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                            vec128** touch);
 // keyed_mix64_c_fast is keyed_mix128_c_fast followed by clhash_reduce64_fast.
-uint64_t keyed_mix64_c_fast(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                            __m128i** touch);
+uint64_t keyed_mix64_c_fast(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                            vec128** touch);
 // keyed_mix64_a_portable is keyed_mix128_a_portable followed by clhash_reduce64_portable.
-uint64_t keyed_mix64_a_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                                __m128i** touch);
+uint64_t keyed_mix64_a_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                                vec128** touch);
 // keyed_mix64_b_portable is keyed_mix128_b_portable followed by clhash_reduce64_portable.
-uint64_t keyed_mix64_b_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                                __m128i** touch);
+uint64_t keyed_mix64_b_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                                vec128** touch);
 // keyed_mix64_c_portable is keyed_mix128_c_portable followed by clhash_reduce64_portable.
-uint64_t keyed_mix64_c_portable(__m128i* key, const __m128i* block, uint64_t keyIndexMask,
-                                __m128i** touch);
+uint64_t keyed_mix64_c_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
+                                vec128** touch);
 
 // clhash_reduce64_fast mixes in the length term and reduces |acc| modulo
-// x^64 + x^4 + x^3 + x + 1; needs PCLMULQDQ.
-uint64_t clhash_reduce64_fast(__m128i acc);
+// x^64 + x^4 + x^3 + x + 1; needs the fast forms' carry-less multiply.
+uint64_t clhash_reduce64_fast(vec128 acc);
 // clhash_reduce64_portable is clhash_reduce64_fast in plain integer code.
-uint64_t clhash_reduce64_portable(__m128i acc);
+uint64_t clhash_reduce64_portable(vec128 acc);
 
 // soft_u128 is a 128-bit value of the portable code: lo is bytes 0..7, hi bytes 8..15.
 struct soft_u128 {

@@ -1,24 +1,23 @@
-// The multi-nonce finish: several consecutive nonces of one prepared input hashed together on
-// one thread, each lane on its own copy of the thread's key, so that one lane's arithmetic
-// fills the other's stalls. Fast forms and variant C only; digests equal Finalize's.
+// The two-lane path's engine: several consecutive nonces of one prepared input hashed
+// together on one thread, each lane on its own copy of the thread's key, so that one lane's
+// arithmetic fills the other's stalls. Variant C only; digests equal Finalize's. Built in the
+// fast form of its architecture (crypto/nonce/lanes_x86.cpp, lanes_neon.cpp).
 #pragma once
 
 #include <cstdint>
-#include <emmintrin.h>
 
-#include "crypto/layout.h"
-#include "crypto/nonce_block.h"
-#include "crypto/zantu_hash.h"
+#include "crypto/base/layout.h"
+#include "crypto/base/vec128.h"
+#include "crypto/nonce/nonce_block.h"
+
+class CZantuHashV2;
 
 // NonceLanes hashes Lanes consecutive nonces per call. Instantiated for 1, 2 and 3 lanes;
-// 2 lanes keep both key copies and the shared backup inside a 32 KiB first-level cache.
+// 2 lanes keep both key copies and the shared backup inside a 32 KiB first-level cache. Its
+// members run the fast forms' instructions: call them only where the fast forms run.
 template <int Lanes> class NonceLanes {
   public:
     static_assert(Lanes >= 1 && Lanes <= 3, "instantiated for 1 to 3 lanes");
-
-    // Usable tells whether this path reproduces |hasher|'s Finalize: the fast forms are
-    // installed and the hasher runs variant C in its fast form.
-    static bool Usable(const CZantuHashV2& hasher);
 
     // Begin captures |hasher|'s current block (chaining value and pending input) and copies
     // the thread's prepared key into every lane; PrepareKey must have run for that block.
@@ -30,9 +29,9 @@ template <int Lanes> class NonceLanes {
     void Hash(uint32_t first, uint64_t words[Lanes]);
 
   private:
-    alignas(64) __m128i keys_[Lanes][kKeyEntries];
+    alignas(64) vec128 keys_[Lanes][kKeyEntries];
     NonceBlock block_;
-    const __m128i* backup_ = nullptr;
+    const uint8_t* backup_ = nullptr;
 };
 
 extern template class NonceLanes<1>;

@@ -1,6 +1,6 @@
 // The in-flight nonce path's AVX2 form. Compiled with AVX2, VAES, VPCLMULQDQ, BMI1, BMI2,
-// POPCNT, AES-NI and PCLMULQDQ; it runs only after probe_nonce_flight_support has found them.
-#include "crypto/nonce_flight_impl.h"
+// POPCNT, AES-NI and PCLMULQDQ; it runs only where flight_avx2_decision is 1.
+#include "crypto/nonce/flight.h"
 
 namespace {
 

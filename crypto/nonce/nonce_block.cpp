@@ -1,4 +1,4 @@
-#include "crypto/nonce_block.h"
+#include "crypto/nonce/nonce_block.h"
 
 #include <cstring>
 

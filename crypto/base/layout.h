@@ -19,6 +19,10 @@ constexpr size_t kChainingBytes = 32;
 constexpr size_t kBlockNonceOffset =
     kChainingBytes + (kHashInputBytes - kNonceBytes) % 32; // block bytes 44..46
 
+// The digest word: digest bytes 24..31, little-endian, the only ones the keyed compression
+// defines. A nonce is a candidate when its word is below the same bytes of the target.
+constexpr size_t kDigestWordOffset = 24;
+
 static_assert(kHashInputBytes == 1487 && kBlockNonceOffset == 44);
 static_assert(kSolutionBytes == (kSolutionPrefix[1] | kSolutionPrefix[2] << 8));
 

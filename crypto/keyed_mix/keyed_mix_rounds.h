@@ -13,100 +13,20 @@
 #pragma once
 
 #include <cstdint>
-#include <emmintrin.h>
 
-#include "crypto/aligned.h"
-
-#if defined(__GNUC__)
-#define KEYED_MIX_INLINE inline __attribute__((always_inline))
-#else
-#define KEYED_MIX_INLINE inline
-#endif
-
-enum class mix_variant { a, b, c };
-
-// rem_low32 returns the low 32 bits of the truncating remainder d rem dv. Callers never pass
-// dv = 0 or -1 (the case bits of the selector exclude both), so d = INT64_MIN is safe.
-KEYED_MIX_INLINE uint32_t rem_low32(int64_t d, int64_t dv) {
-    return static_cast<uint32_t>(static_cast<uint64_t>(d % dv));
-}
-
-// dividend_of reads a 64-bit half as a signed value without relying on narrowing rules.
-KEYED_MIX_INLINE int64_t dividend_of(uint64_t v) {
-    int64_t d;
-    __builtin_memcpy(&d, &v, sizeof d);
-    return d;
-}
-
-// divisor_of is the low 32 bits of the selector, signed, widened with its sign.
-KEYED_MIX_INLINE int64_t divisor_of(uint64_t sel) {
-    const uint32_t low = static_cast<uint32_t>(sel);
-    int32_t s;
-    __builtin_memcpy(&s, &low, sizeof s);
-    return s;
-}
-
-// kMixCaseBits: the selector bits that pick an iteration's case, one of eight.
-constexpr uint64_t kMixCaseBits = 0x1c;
-
-// mix_case_of returns the case that an iteration with selector |sel| runs.
-constexpr uint64_t mix_case_of(uint64_t sel) {
-    return sel & kMixCaseBits;
-}
-
-// mix_last_round_of returns the last round n, 0 to 7, of the looped cases for |sel|: they run
-// rounds n down to 0, round n taking its arm from selector bit 28 + n.
-constexpr uint64_t mix_last_round_of(uint64_t sel) {
-    return sel >> 61;
-}
-
-// KEYED_MIX_CASES(X, ...) expands X(hex, kind, ...) for every case in order of its selector
-// bits 0x<hex>; kind is |looped| for a case that runs mix_last_round_of(sel) + 1 rounds, else
-// |plain|. The fast paths' per-case lists are generated from it.
-#define KEYED_MIX_CASES(X, ...)                                                                    \
-    X(00, plain, __VA_ARGS__)                                                                      \
-    X(04, plain, __VA_ARGS__)                                                                      \
-    X(08, plain, __VA_ARGS__)                                                                      \
-    X(0c, plain, __VA_ARGS__)                                                                      \
-    X(10, plain, __VA_ARGS__)                                                                      \
-    X(14, looped, __VA_ARGS__)                                                                     \
-    X(18, looped, __VA_ARGS__)                                                                     \
-    X(1c, plain, __VA_ARGS__)
-
-// The list holds each value of the case bits once, in order.
-#define KEYED_MIX_CASE_BITS(hex, kind, unused) 0x##hex,
-constexpr uint64_t kMixCaseList[] = {KEYED_MIX_CASES(KEYED_MIX_CASE_BITS, ~)};
-#undef KEYED_MIX_CASE_BITS
-constexpr bool mix_case_list_in_order() {
-    if (sizeof kMixCaseList != sizeof kMixCaseList[0] * (kMixCaseBits / 4 + 1)) return false;
-    for (uint64_t k = 0; k <= kMixCaseBits / 4; ++k)
-        if (kMixCaseList[k] != 4 * k) return false;
-    return true;
-}
-static_assert(mix_case_list_in_order(), "KEYED_MIX_CASES: each case once, in order");
-
-// aes_loop_takes_clmul is the round test of the AES/carry-less loop. Variant A shifts a
-// signed 32-bit mask, losing bits past 31 and widening with its sign: n = 3 tests bits 31..63
-// and n >= 4 never passes. Done in unsigned arithmetic to keep it defined.
-template <mix_variant V> KEYED_MIX_INLINE bool aes_loop_takes_clmul(uint64_t sel, unsigned n) {
-    if (V == mix_variant::a) {
-        const uint32_t mask32 = 0x10000000u << n;
-        const uint64_t widened =
-            (mask32 & 0x80000000u) ? (0xFFFFFFFF00000000ull | mask32) : uint64_t{mask32};
-        return (widened & sel) != 0;
-    }
-    return ((sel >> (28 + n)) & 1) != 0;
-}
+#include "crypto/base/bytes.h"
+#include "crypto/base/vec128.h"
+#include "crypto/keyed_mix/mix_cases.h"
 
 template <class Ops, mix_variant V>
-KEYED_MIX_INLINE typename Ops::block keyed_mix_rounds(__m128i* key, const __m128i* block,
-                                                      uint64_t keyIndexMask, __m128i** touch) {
+ZANTU_INLINE typename Ops::block keyed_mix_rounds(vec128* key, const vec128* block,
+                                                  uint64_t keyIndexMask, vec128** touch) {
     using B = typename Ops::block;
     assert(is_aligned(key, 32) && is_aligned(block, 16));
 
     // Variant A reads the caller's block in place; B and C fold the halves into a copy.
-    alignas(16) __m128i copy[4];
-    const __m128i* w = block;
+    alignas(16) vec128 copy[4];
+    const vec128* w = block;
     if (V != mix_variant::a) {
         const B s0 = Ops::load(block), s1 = Ops::load(block + 1);
         const B s2 = Ops::load(block + 2), s3 = Ops::load(block + 3);
@@ -120,8 +40,8 @@ KEYED_MIX_INLINE typename Ops::block keyed_mix_rounds(__m128i* key, const __m128
     B acc = Ops::load(Ops::start(key, keyIndexMask));
     for (int i = 0; i < 32; ++i) {
         const uint64_t sel = Ops::low64(acc);
-        __m128i* const kr = Ops::entry_r(key, sel, keyIndexMask);
-        __m128i* const kx = Ops::entry_x(key, sel, keyIndexMask);
+        vec128* const kr = Ops::entry_r(key, sel, keyIndexMask);
+        vec128* const kx = Ops::entry_x(key, sel, keyIndexMask);
         touch[2 * i] = kr;
         touch[2 * i + 1] = kx;
         const B p = Ops::load(w + (sel & 3));
@@ -177,7 +97,7 @@ KEYED_MIX_INLINE typename Ops::block keyed_mix_rounds(__m128i* key, const __m128
             break;
         }
         case 0x14: {
-            const __m128i* c = kr;
+            const vec128* c = kr;
             int o = 0;
             for (int n = static_cast<int>(mix_last_round_of(sel)); n >= 0; --n) {
                 const B k = Ops::load(c);
@@ -207,13 +127,13 @@ KEYED_MIX_INLINE typename Ops::block keyed_mix_rounds(__m128i* key, const __m128
                 break;
             }
             const int64_t dv = divisor_of(sel);
-            const __m128i* c = kr;
+            const vec128* c = kr;
             B k = t2;
             for (int n = static_cast<int>(mix_last_round_of(sel)); n >= 0; --n) {
                 k = Ops::load(c);
                 ++c;
                 const bool odd = (n & 1) != 0;
-                if ((sel >> (28 + n)) & 1) {
+                if (mix_round_test(sel, n)) {
                     const B kd = Ops::xor_(k, odd ? p : q);
                     acc = Ops::xor_low32(acc, rem_low32(dividend_of(Ops::low64(kd)), dv));
                     if (V == mix_variant::c) k = kd;
@@ -243,3 +163,22 @@ KEYED_MIX_INLINE typename Ops::block keyed_mix_rounds(__m128i* key, const __m128
     }
     return acc;
 }
+
+// KEYED_MIX_FORM(form, Ops) defines keyed_mix128_{a,b,c}_<form> and keyed_mix64_{a,b,c}_<form>
+// of crypto/keyed_mix/keyed_mix.h over Ops, which also supplies to_vec128(block), the result
+// as the interface's type, and reduce64(block), the final reduction.
+#define KEYED_MIX_FORM(form, Ops)                                                                  \
+    KEYED_MIX_VARIANT(a, form, Ops)                                                                \
+    KEYED_MIX_VARIANT(b, form, Ops)                                                                \
+    KEYED_MIX_VARIANT(c, form, Ops)
+#define KEYED_MIX_VARIANT(letter, form, Ops)                                                       \
+    vec128 keyed_mix128_##letter##_##form(vec128* key, const vec128* block, uint64_t keyIndexMask, \
+                                          vec128** touch) {                                        \
+        return Ops::to_vec128(                                                                     \
+            keyed_mix_rounds<Ops, mix_variant::letter>(key, block, keyIndexMask, touch));          \
+    }                                                                                              \
+    uint64_t keyed_mix64_##letter##_##form(vec128* key, const vec128* block,                       \
+                                           uint64_t keyIndexMask, vec128** touch) {                \
+        return Ops::reduce64(                                                                      \
+            keyed_mix_rounds<Ops, mix_variant::letter>(key, block, keyIndexMask, touch));          \
+    }

@@ -2,10 +2,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "crypto/aligned.h"
-#include "crypto/cpu_dispatch.h"
-#include "crypto/hash_key.h"
-#include "crypto/layout.h"
+#include "crypto/base/bytes.h"
+#include "crypto/hasher/hash_forms.h"
+#include "crypto/hasher/hash_key.h"
+#include "crypto/base/layout.h"
 
 namespace {
 
@@ -59,10 +59,10 @@ KeySeedRecord* ThreadKeyRecord() {
     return thread_key_record;
 }
 
-__m128i** ThreadTouchList() {
+vec128** ThreadTouchList() {
     // The backup of the indexed entries follows the key, the touch list the backup.
-    return reinterpret_cast<__m128i**>(thread_key_buffer + thread_key_record->keySize +
-                                       kIndexedBytes);
+    return reinterpret_cast<vec128**>(thread_key_buffer + thread_key_record->keySize +
+                                      kIndexedBytes);
 }
 
 void ExpandKey(uint8_t* key, const uint8_t* seed, int64_t keySize) {
@@ -95,10 +95,9 @@ void PrepareKey(const uint8_t* seed) {
 
 void RestoreTouched() {
     const size_t keySize = static_cast<size_t>(thread_key_record->keySize);
-    __m128i** touch = ThreadTouchList();
+    vec128** touch = ThreadTouchList();
     for (int r = 0; r < 64; ++r) {
-        __m128i* entry = touch[r];
-        _mm_store_si128(entry, _mm_load_si128(reinterpret_cast<const __m128i*>(
-                                   reinterpret_cast<const uint8_t*>(entry) + keySize)));
+        uint8_t* entry = reinterpret_cast<uint8_t*>(touch[r]);
+        std::memcpy(entry, entry + keySize, sizeof(vec128));
     }
 }

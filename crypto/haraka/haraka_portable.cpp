@@ -2,7 +2,7 @@
 // MixColumns in one lookup per byte), for processors without AES-NI.
 #include <cstring>
 
-#include "crypto/haraka.h"
+#include "crypto/haraka/haraka.h"
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
               "AES columns are read as little-endian words straight from the block");

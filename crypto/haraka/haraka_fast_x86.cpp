@@ -2,9 +2,9 @@
 // Compiled with -maes; reached only after the probe found AES-NI.
 #include <immintrin.h>
 
-#include "crypto/aligned.h"
-#include "crypto/haraka.h"
-#include "crypto/haraka_fast_rounds.h"
+#include "crypto/base/bytes.h"
+#include "crypto/haraka/haraka.h"
+#include "crypto/haraka/haraka_rounds_x86.h"
 
 void haraka256_hash_fast(uint8_t* out, const uint8_t* in) {
     assert(is_aligned(in, 16));

@@ -1,8 +1,8 @@
 // The in-flight nonce path's AVX-512 form: the AVX2 form with mask registers for its
 // selections, 32 vector registers, and two-source permutes for the Haraka interleave, on
 // 256-bit registers still. Compiled as the AVX2 form is, with AVX-512 F, VL, BW and DQ as
-// well; it runs only after probe_nonce_flight_avx512_support has found them.
-#include "crypto/nonce_flight_impl.h"
+// well; it runs only where flight_avx512_decision is 1.
+#include "crypto/nonce/flight.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The 40 Haraka v2 round constants, each stored least significant byte first.
-#include "crypto/haraka.h"
+#include "crypto/haraka/haraka.h"
 
 alignas(32) const uint8_t HARAKA_RC[640] = {
     0x9d, 0x7b, 0x81, 0x75, 0xf0, 0xfe, 0xc5, 0xb2,

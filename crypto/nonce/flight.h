@@ -25,17 +25,17 @@
 #include <cstring>
 #include <immintrin.h>
 
-#include "crypto/keyed_mix_fast_ops.h"
-#include "crypto/nonce_block.h"
-#include "crypto/nonce_lanes.h"
-#include "crypto/nonce_scan.h"
+#include "crypto/keyed_mix/ops_x86.h"
+#include "crypto/nonce/kernels.h"
+#include "crypto/nonce/nonce_block.h"
 #include "crypto/zantu_hash.h"
 
 namespace {
 
-#define FLIGHT_INLINE inline __attribute__((always_inline))
+#define FLIGHT_INLINE ZANTU_INLINE
 
-constexpr int kGroup = 64; // nonces in flight: one bit each in a 64-bit case mask
+constexpr int kGroup = kFlightGroup; // nonces in flight: one bit each in a 64-bit case mask
+static_assert(kGroup == 64, "a group's case masks are 64-bit words");
 constexpr size_t kStartOffset = 16 * kStartEntry; // the accumulator's start entry
 constexpr uint8_t kNoCase = 0xff;                 // a slot left empty by a short group
 
@@ -76,22 +76,22 @@ constexpr Rev8 kRev8;
 alignas(32) constexpr int32_t kInterleave[8] = {0, 4, 1, 5, 2, 6, 3, 7};
 
 FLIGHT_INLINE __m128i x_(__m128i a, __m128i b) {
-    return _mm_xor_si128(a, b);
+    return FastOps::xor_(a, b);
 }
 FLIGHT_INLINE __m128i cl(__m128i x) {
-    return _mm_clmulepi64_si128(x, x, 0x10);
+    return FastOps::cl(x);
 }
 FLIGHT_INLINE __m256i cl256(__m256i x) {
     return _mm256_clmulepi64_epi128(x, x, 0x10);
 }
 FLIGHT_INLINE __m128i mh(__m128i a, __m128i b) {
-    return _mm_mulhrs_epi16(a, b);
+    return FastOps::mh(a, b);
 }
 FLIGHT_INLINE __m128i ld(const char* p) {
-    return _mm_load_si128(reinterpret_cast<const __m128i*>(p));
+    return FastOps::load(p);
 }
 FLIGHT_INLINE void st(char* p, __m128i v) {
-    _mm_store_si128(reinterpret_cast<__m128i*>(p), v);
+    FastOps::store(p, v);
 }
 FLIGHT_INLINE __m256i ld256(const void* p) {
     return _mm256_loadu_si256(static_cast<const __m256i*>(p));
@@ -119,8 +119,8 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
     std::memcpy(&sel, &f.acc[j], sizeof sel);
     f.sel[i][j] = sel;
     char* const key = f.keys[j];
-    char* const kr = key + ((sel >> 1) & kEntryOffsetMask);
-    char* const kx = key + ((sel >> 28) & kEntryOffsetMask);
+    char* const kr = key + mix_r_offset(sel);
+    char* const kx = key + mix_x_offset(sel);
     const unsigned s = sel & 3;
     const __m128i(&pair)[4][2] = f.pair[j];
     const __m128i* const clw = f.clw[j];
@@ -170,7 +170,7 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
         // AES rounds: four slots, taken in order, summed as prefixes so that the round count
         // picks the sum; more slots in the rare case of more rounds.
         const unsigned n = static_cast<unsigned>(mix_last_round_of(sel));
-        const unsigned u = (sel >> 28) & 0xff;
+        const unsigned u = mix_round_tests(sel);
         const unsigned cl_lanes = kRev8.v[u] >> (7 - n);
         unsigned aes_lanes = kRev8.v[u ^ 0xff] >> (7 - n);
         const unsigned aes_rounds = static_cast<unsigned>(_mm_popcnt_u32(aes_lanes));
@@ -210,7 +210,7 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
         // All eight rounds' operands at once; remainders only where a round takes them; then
         // the chain through acc, eight fixed rounds with the unused ones masked off.
         const unsigned n = static_cast<unsigned>(mix_last_round_of(sel));
-        const unsigned u = (sel >> 28) & 0xff;
+        const unsigned u = mix_round_tests(sel);
         unsigned rem_lanes = kRev8.v[u] >> (7 - n);
         const unsigned last_is_rem = (rem_lanes >> n) & 1;
         const unsigned mul_lanes = kRev8.v[u ^ 0xff] >> (7 - n);
@@ -275,7 +275,7 @@ template <class Isa, int C> FLIGHT_INLINE void run_case(Flight& f, uint64_t mask
 template <class Isa>
 FLIGHT_INLINE uint64_t finish(const Flight& f, int j, __m256i s01, __m128i s3) {
     const NonceBlock& nb = f.block;
-    const uint64_t v = reduce64_fast(f.acc[j]);
+    const uint64_t v = FastOps::reduce64(f.acc[j]);
     const __m128i vv = _mm_set1_epi64x(static_cast<int64_t>(v));
     const __m128i* shuffle = reinterpret_cast<const __m128i*>(nb.fill_shuffle);
     const __m128i* mask = reinterpret_cast<const __m128i*>(nb.fill_mask);
@@ -302,7 +302,7 @@ FLIGHT_INLINE void restore(Flight& f, int count) {
     for (int i = 0; i < 32; ++i) {
         for (int j = 0; j < count; ++j) {
             const uint64_t sel = f.sel[i][j];
-            const uint64_t r = (sel >> 1) & kEntryOffsetMask, x = (sel >> 28) & kEntryOffsetMask;
+            const uint64_t r = mix_r_offset(sel), x = mix_x_offset(sel);
             st(f.keys[j] + r, ld(f.backup + r));
             st(f.keys[j] + x, ld(f.backup + x));
         }
@@ -385,12 +385,13 @@ void begin(Flight& f, const CZantuHashV2& hasher) {
         std::memcpy(f.keys[j], key, kKeyBytes);
 }
 
-// flight_scan and flight_words are the form's scan_nonces_flight and nonce_words_flight.
+// flight_scan and flight_words are the form's kernel.
 template <class Isa>
 uint32_t flight_scan(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count, uint64_t target,
                      const NonceScanSink& sink) {
     Flight* f = flight_for_thread();
-    if (!f) return scan_nonces_lanes(hasher, nonce_base, count, target, sink);
+    if (!f) return kCannotRun;
+    assert(runs_variant_c(hasher.mixFinal));
     begin(*f, hasher);
     // A line already waiting gets the one-nonce answer of the nonce-by-nonce paths.
     const bool stop_at_once = sink.stop(sink.context);
@@ -409,30 +410,33 @@ uint32_t flight_scan(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count, 
 }
 
 template <class Isa>
-void flight_words(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words) {
+bool flight_words(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t* words) {
     Flight* f = flight_for_thread();
-    if (!f) return nonce_words_lanes(hasher, first, count, words);
+    if (!f) return false;
+    assert(runs_variant_c(hasher.mixFinal));
     begin(*f, hasher);
     for (uint32_t done = 0; done < count; done += kGroup) {
         const int n = static_cast<int>(count - done < kGroup ? count - done : kGroup);
         run_group<Isa>(*f, first + done, n);
         std::memcpy(words + done, f->word, sizeof(uint64_t) * static_cast<size_t>(n));
     }
+    return true;
 }
 
 } // namespace
 
-// FLIGHT_FORM_ENTRY_POINTS defines flight_reserve_<form>, flight_scan_<form> and
-// flight_words_<form>, as declared in crypto/nonce_scan.h, over the form's Isa struct.
+// FLIGHT_FORM_ENTRY_POINTS defines the form's kernel, as declared in
+// crypto/nonce/kernels.h, over the form's Isa struct.
 #define FLIGHT_FORM_ENTRY_POINTS(form, Isa)                                                        \
-    void flight_reserve_##form() {                                                                 \
-        flight_for_thread();                                                                       \
+    const size_t kFlightWorkingBytes_##form = sizeof(Flight);                                      \
+    bool flight_reserve_##form() {                                                                 \
+        return flight_for_thread() != nullptr;                                                     \
     }                                                                                              \
     uint32_t flight_scan_##form(CZantuHashV2& hasher, uint32_t nonce_base, uint64_t count,         \
                                 uint64_t target, const NonceScanSink& sink) {                      \
         return flight_scan<Isa>(hasher, nonce_base, count, target, sink);                          \
     }                                                                                              \
-    void flight_words_##form(CZantuHashV2& hasher, uint32_t first, uint32_t count,                 \
+    bool flight_words_##form(CZantuHashV2& hasher, uint32_t first, uint32_t count,                 \
                              uint64_t* words) {                                                    \
-        flight_words<Isa>(hasher, first, count, words);                                            \
+        return flight_words<Isa>(hasher, first, count, words);                                     \
     }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include <cstdint>
-#include <emmintrin.h>
+#include "crypto/base/vec128.h"
 
 // KeySeedRecord says which seed the thread's key buffer was last expanded from.
 struct KeySeedRecord {
@@ -29,7 +29,7 @@ KeySeedRecord* ThreadKeyRecord();
 
 // ThreadTouchList returns the thread's touch list (kTouchEntries entry references), behind
 // the backup of the key buffer.
-__m128i** ThreadTouchList();
+vec128** ThreadTouchList();
 
 // PrepareKey makes the thread's key the expansion of |seed|: expands when the seed differs
 // from the last one (or no key is held yet), otherwise restores the indexed part from backup.

@@ -1,0 +1,12 @@
+// The fast forms on x86-64: AES-NI, PCLMULQDQ and SSSE3 on 128-bit registers, every
+// primitive inlined so that a call touches memory only for the key, the block and the
+// working copy.
+#include "crypto/keyed_mix/keyed_mix.h"
+#include "crypto/keyed_mix/keyed_mix_rounds.h"
+#include "crypto/keyed_mix/ops_x86.h"
+
+uint64_t clhash_reduce64_fast(vec128 acc) {
+    return FastOps::reduce64(acc);
+}
+
+KEYED_MIX_FORM(fast, FastOps)
