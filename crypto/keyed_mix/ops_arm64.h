@@ -1,0 +1,101 @@
+// The aarch64 block primitives of the fast forms, force-inlined, each giving the bytes of the
+// x86-64 instruction it stands in for (crypto/keyed_mix/ops_x86.h has the same interface):
+// the one set of wrappers that the fast mixing and the nonce paths build on. Include only from
+// files compiled with -march=armv8-a+crypto.
+#pragma once
+
+#include <arm_neon.h>
+
+#include "crypto/base/bytes.h"
+#include "crypto/base/layout.h"
+#include "crypto/base/vec128.h"
+#include "crypto/haraka/haraka_rounds_arm64.h"
+#include "crypto/keyed_mix/mix_cases.h"
+
+// NeonOps are the block primitives of the aarch64 fast forms.
+struct NeonOps {
+    using block = uint8x16_t;
+
+    // LD1/ST1 through byte pointers: alias-safe whatever the caller's buffer was declared as.
+    static ZANTU_INLINE block load(const void* p) {
+        return vld1q_u8(static_cast<const uint8_t*>(p));
+    }
+    static ZANTU_INLINE void store(void* p, block v) { vst1q_u8(static_cast<uint8_t*>(p), v); }
+    static ZANTU_INLINE vec128 to_vec128(block v) { return v; }
+    static ZANTU_INLINE block zero() { return vdupq_n_u8(0); }
+    static ZANTU_INLINE block xor_(block a, block b) { return veorq_u8(a, b); }
+    static ZANTU_INLINE block and_(block a, block b) { return vandq_u8(a, b); }
+    static ZANTU_INLINE block or_(block a, block b) { return vorrq_u8(a, b); }
+    // cl returns CL(x) = lo(x) (x) hi(x), as PCLMULQDQ with selector 0x10 on (x, x).
+    static ZANTU_INLINE block cl(block x) {
+        const poly64x2_t p = vreinterpretq_p64_u8(x);
+        return vreinterpretq_u8_p128(vmull_p64(vgetq_lane_p64(p, 0), vgetq_lane_p64(p, 1)));
+    }
+    // mh returns, per signed 16-bit lane, (a * b + 0x4000) >> 15 cut to 16 bits, as PMULHRSW.
+    static ZANTU_INLINE block mh(block a, block b) {
+        // Not vqrdmulhq_s16: it saturates -32768 * -32768 to 0x7fff where PMULHRSW wraps to
+        // 0x8000. The 32-bit products cannot overflow, and the rounding narrow keeps the low
+        // 16 bits.
+        const int16x8_t x = vreinterpretq_s16_u8(a), y = vreinterpretq_s16_u8(b);
+        const int32x4_t lo = vmull_s16(vget_low_s16(x), vget_low_s16(y));
+        const int32x4_t hi = vmull_high_s16(x, y);
+        return vreinterpretq_u8_s16(vrshrn_high_n_s32(vrshrn_n_s32(lo, 15), hi, 15));
+    }
+    static ZANTU_INLINE block aes(block x, block k) { return aesenc(x, k); }
+    static ZANTU_INLINE block lo32(block x, block y) { return ::lo32(x, y); }
+    static ZANTU_INLINE block hi32(block x, block y) { return ::hi32(x, y); }
+    static ZANTU_INLINE uint64_t low64(block x) {
+        return vgetq_lane_u64(vreinterpretq_u64_u8(x), 0);
+    }
+    static ZANTU_INLINE block xor_low32(block acc, uint32_t v) {
+        return veorq_u8(acc, vreinterpretq_u8_u32(vsetq_lane_u32(v, vdupq_n_u32(0), 0)));
+    }
+    // pick returns |if_set| where |mask|'s bytes have their top bit set, else |if_clear|, as
+    // PBLENDVB.
+    static ZANTU_INLINE block pick(block if_clear, block if_set, block mask) {
+        // BSL selects per bit, so spread each byte's top bit over the byte first.
+        const uint8x16_t select = vreinterpretq_u8_s8(vshrq_n_s8(vreinterpretq_s8_u8(mask), 7));
+        return vbslq_u8(select, if_set, if_clear);
+    }
+    // splat64 returns |v| in both halves.
+    static ZANTU_INLINE block splat64(uint64_t v) { return vreinterpretq_u8_u64(vdupq_n_u64(v)); }
+    // shuffle returns the bytes of |table| that |idx| names (bytes 0..15; 0 where bit 7 is set),
+    // as PSHUFB.
+    static ZANTU_INLINE block shuffle(block table, block idx) {
+        // TBL zeroes any index past 15; PSHUFB ignores bits 4..6, so only bit 7 may survive.
+        return vqtbl1q_u8(table, vandq_u8(idx, vdupq_n_u8(0x8F)));
+    }
+    // high_word returns |v| in bytes 12..15, zeros elsewhere.
+    static ZANTU_INLINE block high_word(uint32_t v) {
+        return vreinterpretq_u8_u32(vsetq_lane_u32(v, vdupq_n_u32(0), 3));
+    }
+
+    static ZANTU_INLINE vec128* start(vec128* key, uint64_t) { return key + kStartEntry; }
+    static ZANTU_INLINE vec128* entry_r(vec128* key, uint64_t sel, uint64_t) {
+        return reinterpret_cast<vec128*>(reinterpret_cast<char*>(key) + mix_r_offset(sel));
+    }
+    static ZANTU_INLINE vec128* entry_x(vec128* key, uint64_t sel, uint64_t) {
+        return reinterpret_cast<vec128*>(reinterpret_cast<char*>(key) + mix_x_offset(sel));
+    }
+
+    // reduce64 is clhash_reduce64_fast, inlined where it is used.
+    static ZANTU_INLINE uint64_t reduce64(block acc) {
+        // Length term: lo 64, hi 1024; their product is the constant 0x10000, in the low half.
+        acc =
+            veorq_u8(acc, vreinterpretq_u8_u64(vcombine_u64(vcreate_u64(0x10000), vcreate_u64(0))));
+        // hi(acc) (x) 0x1b, as PCLMULQDQ with selector 0x01 on (acc, 0x1b).
+        const poly64x2_t a = vreinterpretq_p64_u8(acc);
+        const block y = vreinterpretq_u8_p128(vmull_p64(vgetq_lane_p64(a, 1), 0x1b));
+        const block table = vreinterpretq_u8_u64(
+            vcombine_u64(vcreate_u64(0x415a776c2d361b00ull), vcreate_u64(0x9982afb4f5eec3d8ull)));
+        const block folded = shuffle(table, vextq_u8(y, vdupq_n_u8(0), 8));
+        return low64(veorq_u8(veorq_u8(acc, y), folded));
+    }
+
+    // haraka512_rc_word returns out[24..31] of Haraka-512/256 of the block s0..s3 under the
+    // 16-byte aligned constant table |rc|, as a little-endian number.
+    static ZANTU_INLINE uint64_t haraka512_rc_word(block s0, block s1, block s2, block s3,
+                                                   const uint8_t* rc) {
+        return low64(haraka512_rc_low(s0, s1, s2, s3, rc));
+    }
+};
