@@ -9,7 +9,8 @@ class CZantuHashV2;
 // cpu_id: the byte of every nonce area that tells solver instances apart (used modulo 255).
 extern int32_t cpu_id;
 
-// verbose: set by "-v"; accepted for compatibility, nothing reads it.
+// verbose: set by "-v"; start-up then names its choice of forms and nonce path on standard
+// error.
 extern int verbose;
 
 // monitor: set by "-m"; accepted for compatibility, nothing reads it.

@@ -86,6 +86,17 @@ InputLine collect_line(PendingRead& read) {
     return line;
 }
 
+// report_selection names the choice that start-up made and checked, on standard error: the
+// forms, the nonce path as the bench table names it, the batch size and the memory hashing
+// works in (the thread's key buffer and the path's own).
+void report_selection() {
+    const size_t working = kKeyBufferBytes + selection.path->working_bytes;
+    std::fprintf(stderr,
+                 "hashing: %s forms, nonce path %s, batch %llu nonces, working set %zu KiB\n",
+                 selection.forms->name, selection.path->name,
+                 static_cast<unsigned long long>(selection.batch_size), (working + 1023) / 1024);
+}
+
 // arm_first_read starts the read that must be in flight before the ready line; a solver that
 // can never read its input ends with a message and status 1.
 void arm_first_read(PendingRead& read) {
@@ -140,6 +151,7 @@ void solver_loop() {
     select_haraka_implementations();
     self_test_passes(hasher);
     batch_size = selection.batch_size;
+    if (verbose) report_selection();
     PendingRead input;
     arm_first_read(input);
     std::printf("ORVANTIS ready\n");
