@@ -7,8 +7,8 @@
 
 #include "crypto/selection.h"
 #include "crypto/haraka/haraka.h"
-#include "tests/crypto/test_util.h"
-#include "tests/dispatch_guard.h"
+#include "tests/support/test_util.h"
+#include "tests/support/dispatch_guard.h"
 
 namespace {
 

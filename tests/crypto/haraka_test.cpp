@@ -9,7 +9,7 @@
 
 #include "crypto/selection.h"
 #include "crypto/haraka/haraka.h"
-#include "tests/crypto/test_util.h"
+#include "tests/support/test_util.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "crypto/selection.h"
-#include "tests/hex.h"
-#include "tests/steer_key.h"
+#include "tests/support/hex.h"
+#include "tests/support/steer_key.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/zantu_hash.h"
-#include "tests/crypto/form_fixture.h"
+#include "tests/support/form_fixture.h"
 
 namespace {
 

@@ -13,9 +13,9 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/crypto/test_util.h"
-#include "tests/dispatch_guard.h"
-#include "tests/steer_key.h"
+#include "tests/support/test_util.h"
+#include "tests/support/dispatch_guard.h"
+#include "tests/support/steer_key.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <gtest/gtest.h>
 
 #include "crypto/zantu_hash.h"
-#include "tests/crypto/form_fixture.h"
-#include "tests/crypto/test_util.h"
+#include "tests/support/form_fixture.h"
+#include "tests/support/test_util.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "solver/job_slot.h"
-#include "tests/solver/malformed_lines.h"
-#include "tests/solver/test_support.h"
+#include "tests/support/malformed_lines.h"
+#include "tests/support/jobs.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "solver/job_layout.h"
-#include "tests/solver/solver_driver.h"
+#include "tests/support/solver_driver.h"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include "solver/nonce_search.h"
 #include "solver/settings.h"
 #include "solver/solver_loop.h"
-#include "tests/dispatch_guard.h"
-#include "tests/solver/test_support.h"
+#include "tests/support/dispatch_guard.h"
+#include "tests/support/jobs.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "solver/nonce_search.h"
 #include "solver/settings.h"
 #include "solver/solver_loop.h"
-#include "tests/solver/test_support.h"
+#include "tests/support/jobs.h"
 
 namespace {
 

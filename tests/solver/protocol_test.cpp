@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "solver/job_layout.h"
-#include "tests/solver/malformed_lines.h"
-#include "tests/solver/solver_driver.h"
+#include "tests/support/malformed_lines.h"
+#include "tests/support/solver_driver.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/selection.h"
-#include "tests/solver/solver_driver.h"
+#include "tests/support/solver_driver.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "solver/job_slot.h"
 #include "solver/nonce_search.h"
 #include "solver/solution_line.h"
-#include "tests/solver/test_support.h"
+#include "tests/support/jobs.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "solver/job_slot.h"
 #include "solver/solver_loop.h"
-#include "tests/solver/malformed_lines.h"
+#include "tests/support/malformed_lines.h"
 #include "tests/stress/stress_support.h"
 
 namespace {

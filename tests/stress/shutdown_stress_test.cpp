@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/selection.h"
-#include "tests/solver/malformed_lines.h"
+#include "tests/support/malformed_lines.h"
 #include "tests/stress/stress_support.h"
 
 namespace {

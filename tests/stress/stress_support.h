@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/solver/solver_driver.h"
+#include "tests/support/solver_driver.h"
 
 // JobBook remembers every job a test sent, by job id.
 class JobBook {

@@ -1,4 +1,4 @@
-#include "tests/solver/test_support.h"
+#include "tests/support/jobs.h"
 
 #include <algorithm>
 #include <cstring>

@@ -8,7 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "crypto/zantu_hash.h"
-#include "tests/dispatch_guard.h"
+#include "tests/support/dispatch_guard.h"
 
 struct HashForm {
     const char* name;

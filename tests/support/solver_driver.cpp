@@ -1,4 +1,4 @@
-#include "tests/solver/solver_driver.h"
+#include "tests/support/solver_driver.h"
 
 #include <algorithm>
 #include <cinttypes>

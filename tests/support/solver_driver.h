@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/solver/child_process.h"
-#include "tests/solver/test_support.h"
+#include "tests/support/child_process.h"
+#include "tests/support/jobs.h"
 
 // solver_command returns the argv that runs the solver with |args|, under |emulator| (a
 // qemu-style command line) when it is not empty.

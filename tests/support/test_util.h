@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <random>
 
-#include "tests/hex.h"
+#include "tests/support/hex.h"
 
 // fill_random fills |n| bytes from |rng|.
 inline void fill_random(std::mt19937_64& rng, uint8_t* p, size_t n) {

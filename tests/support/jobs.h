@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/hex.h"
+#include "tests/support/hex.h"
 
 // pattern_bytes returns |n| deterministic, varied bytes that depend on |seed|.
 Bytes pattern_bytes(size_t n, uint32_t seed);

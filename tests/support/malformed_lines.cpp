@@ -1,6 +1,6 @@
-#include "tests/solver/malformed_lines.h"
+#include "tests/support/malformed_lines.h"
 
-#include "tests/solver/test_support.h"
+#include "tests/support/jobs.h"
 
 std::string check_message(JobLineCheckId id) {
     const JobLineCheck& c = job_line_check(id);
