@@ -18,8 +18,8 @@
 
 #include "crypto/selection.h"
 #include "crypto/zantu_hash.h"
-#include "tests/hex.h"
-#include "tests/steer_key.h"
+#include "tests/support/hex.h"
+#include "tests/support/steer_key.h"
 
 namespace {
 

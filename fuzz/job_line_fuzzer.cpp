@@ -17,7 +17,7 @@
 #include <sanitizer/asan_interface.h>
 
 #include "solver/job_slot.h"
-#include "tests/hex.h"
+#include "tests/support/hex.h"
 
 // The harness's own loops stay out of the coverage map, which is the parser's.
 #define HARNESS __attribute__((no_sanitize("coverage")))
