@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "crypto/selection.h"
+#include "tests/support/form_fixture.h"
 #include "tests/support/hex.h"
 #include "tests/support/steer_key.h"
 
@@ -30,54 +30,48 @@ vec128* Entries(const KeyBuffer& k) {
     return reinterpret_cast<vec128*>(k.get());
 }
 
+// MixForm: one variant (0 to 2: A to C) of one form record.
 struct MixForm {
-    const char* name;
-    char variant;
-    bool fast;
-    keyed_mix128_fn mix128;
-    keyed_mix64_fn mix64;
-};
-
-const MixForm kForms[] = {
-    {"AFast", 'a', true, keyed_mix128_a_fast, keyed_mix64_a_fast},
-    {"BFast", 'b', true, keyed_mix128_b_fast, keyed_mix64_b_fast},
-    {"CFast", 'c', true, keyed_mix128_c_fast, keyed_mix64_c_fast},
-    {"APortable", 'a', false, keyed_mix128_a_portable, keyed_mix64_a_portable},
-    {"BPortable", 'b', false, keyed_mix128_b_portable, keyed_mix64_b_portable},
-    {"CPortable", 'c', false, keyed_mix128_c_portable, keyed_mix64_c_portable},
+    const HashForms* forms;
+    int variant;
 };
 
 void PrintTo(const MixForm& form, std::ostream* os) {
-    *os << form.name;
+    *os << static_cast<char>('A' + form.variant) << form.forms->name;
 }
 
+std::vector<MixForm> every_mix_form() {
+    std::vector<MixForm> all;
+    for (const HashForms* forms : kEveryForm)
+        for (int v = 0; v < 3; ++v)
+            all.push_back({forms, v});
+    return all;
+}
+
+// The worked values of variants A to C.
 struct WorkedValue {
-    char variant;
     const char* mix128_hex;
     uint64_t mix64;
     int second_r, second_x; // -1: not given
 };
 
 const WorkedValue kWorked[] = {
-    {'a', "8b47c9bf8ff90297cfd82141912ba3b2", 0xffcc60a267b964cbull, -1, -1},
-    {'b', "2efe252550224a7a12936a2770cddd88", 0x281ec9430166e207ull, 135, 265},
-    {'c', "56a7ab29f1c64dbb03c331680445d877", 0xe0637198536aca17ull, 135, 265},
+    {"8b47c9bf8ff90297cfd82141912ba3b2", 0xffcc60a267b964cbull, -1, -1},
+    {"2efe252550224a7a12936a2770cddd88", 0x281ec9430166e207ull, 135, 265},
+    {"56a7ab29f1c64dbb03c331680445d877", 0xe0637198536aca17ull, 135, 265},
 };
 
 class KeyedMixFormTest : public ::testing::TestWithParam<MixForm> {
   protected:
     void SetUp() override {
-        if (GetParam().fast && probe_fast_hash_support() != 1)
-            GTEST_SKIP() << "no AES-NI/PCLMULQDQ/AVX";
+        if (!runnable_here(*GetParam().forms)) GTEST_SKIP() << "no AES-NI/PCLMULQDQ/AVX";
     }
 };
 
 TEST_P(KeyedMixFormTest, WorkedValues) {
-    const MixForm& form = GetParam();
-    const WorkedValue* want = nullptr;
-    for (const WorkedValue& w : kWorked)
-        if (w.variant == form.variant) want = &w;
-    ASSERT_NE(want, nullptr);
+    const keyed_mix128_fn mix128 = GetParam().forms->mix128[GetParam().variant];
+    const keyed_mix64_fn mix64 = GetParam().forms->mix64[GetParam().variant];
+    const WorkedValue* want = &kWorked[GetParam().variant];
 
     KeyBuffer buf = NewKeyBuffer();
     alignas(16) uint8_t block[64];
@@ -89,7 +83,7 @@ TEST_P(KeyedMixFormTest, WorkedValues) {
     for (size_t j = 0; j < kKeyBytes; ++j)
         buf.get()[j] = static_cast<uint8_t>(j % 251);
     const vec128 acc =
-        form.mix128(Entries(buf), reinterpret_cast<const vec128*>(block), kKeyIndexMask, touch);
+        mix128(Entries(buf), reinterpret_cast<const vec128*>(block), kKeyIndexMask, touch);
     EXPECT_EQ(to_hex(&acc, 16), want->mix128_hex);
     EXPECT_EQ(touch[0], Entries(buf) + 397);
     EXPECT_EQ(touch[1], Entries(buf) + 436);
@@ -104,16 +98,16 @@ TEST_P(KeyedMixFormTest, WorkedValues) {
 
     for (size_t j = 0; j < kKeyBytes; ++j)
         buf.get()[j] = static_cast<uint8_t>(j % 251);
-    EXPECT_EQ(
-        form.mix64(Entries(buf), reinterpret_cast<const vec128*>(block), kKeyIndexMask, touch),
-        want->mix64);
+    EXPECT_EQ(mix64(Entries(buf), reinterpret_cast<const vec128*>(block), kKeyIndexMask, touch),
+              want->mix64);
     for (int i = 0; i < 64; ++i)
         ASSERT_EQ(block[i], i) << "the block was written";
 }
 
-INSTANTIATE_TEST_SUITE_P(AllForms, KeyedMixFormTest, ::testing::ValuesIn(kForms),
+INSTANTIATE_TEST_SUITE_P(AllForms, KeyedMixFormTest, ::testing::ValuesIn(every_mix_form()),
                          [](const ::testing::TestParamInfo<MixForm>& info) {
-                             return std::string(info.param.name);
+                             return static_cast<char>('A' + info.param.variant) +
+                                    std::string(info.param.forms->name);
                          });
 
 // One input, run through the fast and the portable form of one variant.
@@ -133,7 +127,8 @@ struct MixInput {
     uint64_t WorkLo(char variant, uint64_t j) { return working_lo(block, j, variant != 'a'); }
 };
 
-void ExpectFormsAgree(const MixForm& fast, const MixForm& portable, MixInput& in, bool wide) {
+// ExpectFormsAgree runs variant |v| of both form records on |in|.
+void ExpectFormsAgree(int v, MixInput& in, bool wide) {
     KeyBuffer k1 = NewKeyBuffer(), k2 = NewKeyBuffer();
     std::memcpy(k1.get(), in.key.get(), kKeyBytes);
     std::memcpy(k2.get(), in.key.get(), kKeyBytes);
@@ -143,12 +138,12 @@ void ExpectFormsAgree(const MixForm& fast, const MixForm& portable, MixInput& in
     vec128* t1[kTouchEntries];
     vec128* t2[kTouchEntries];
     if (wide) {
-        const vec128 r1 = fast.mix128(Entries(k1), b, kKeyIndexMask, t1);
-        const vec128 r2 = portable.mix128(Entries(k2), b, kKeyIndexMask, t2);
+        const vec128 r1 = kFastForms.mix128[v](Entries(k1), b, kKeyIndexMask, t1);
+        const vec128 r2 = kPortableForms.mix128[v](Entries(k2), b, kKeyIndexMask, t2);
         ASSERT_EQ(to_hex(&r1, 16), to_hex(&r2, 16));
     } else {
-        ASSERT_EQ(fast.mix64(Entries(k1), b, kKeyIndexMask, t1),
-                  portable.mix64(Entries(k2), b, kKeyIndexMask, t2));
+        ASSERT_EQ(kFastForms.mix64[v](Entries(k1), b, kKeyIndexMask, t1),
+                  kPortableForms.mix64[v](Entries(k2), b, kKeyIndexMask, t2));
     }
     ASSERT_EQ(std::memcmp(k1.get(), k2.get(), kKeyBytes), 0) << "key contents differ";
     for (int r = 0; r < kTouchEntries; ++r)
@@ -164,17 +159,15 @@ class KeyedMixVariantTest : public ::testing::TestWithParam<char> {
   protected:
     void SetUp() override {
         if (probe_fast_hash_support() != 1) GTEST_SKIP() << "no AES-NI/PCLMULQDQ/AVX";
-        fast_ = kForms[GetParam() - 'a'];
-        portable_ = kForms[3 + GetParam() - 'a'];
     }
-    MixForm fast_, portable_;
+    const int v_ = GetParam() - 'a';
 };
 
 TEST_P(KeyedMixVariantTest, FastMatchesPortableOnRandomInputs) {
     std::mt19937_64 rng(0x5eed0000 + GetParam());
     for (int trial = 0; trial < 3000; ++trial) {
         MixInput in(rng);
-        ExpectFormsAgree(fast_, portable_, in, trial & 1);
+        ExpectFormsAgree(v_, in, trial & 1);
         if (HasFatalFailure()) FAIL() << "trial " << trial;
     }
 }
@@ -233,7 +226,7 @@ TEST_P(KeyedMixVariantTest, FastMatchesPortableOnSteeredCases) {
                 std::memcpy(in.block + 32, in.Entry(kStartEntry), 16);
                 ASSERT_EQ(sel ^ in.WorkLo(v, 2) ^ lo64(in.Entry(x)), m);
             }
-            ExpectFormsAgree(fast_, portable_, in, trial & 1);
+            ExpectFormsAgree(v_, in, trial & 1);
             if (HasFatalFailure()) FAIL() << "trial " << trial;
         }
     }

@@ -34,7 +34,7 @@ class NonceLanesTest : public ::testing::Test {
   protected:
     void SetUp() override {
         if (probe_fast_hash_support() != 1) GTEST_SKIP() << "processor lacks the fast forms";
-        install_forms(1);
+        install_forms(kFastForms);
         // Every multi-nonce path this processor runs.
         const CpuFeatures features = read_cpu_features();
         for (size_t i = 1; i < kNoncePathCount; ++i)

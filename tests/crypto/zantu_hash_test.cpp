@@ -140,34 +140,29 @@ INSTANTIATE_FOR_EVERY_FORM(HasherTest);
 
 TEST(HasherVariants, VersionSelectsVariantAndForm) {
     const DispatchGuard guard;
-    struct Row {
+    // The hash version picks variant A (0), B (1) or C (2) of the probe answer's forms.
+    const struct {
         int version;
-        keyed_mix64_fn fast64, portable64;
-        keyed_mix128_fn fast128, portable128;
-    };
-    const Row rows[] = {
-        {-5, keyed_mix64_a_fast, keyed_mix64_a_portable, keyed_mix128_a_fast,
-         keyed_mix128_a_portable},
-        {0, keyed_mix64_a_fast, keyed_mix64_a_portable, keyed_mix128_a_fast,
-         keyed_mix128_a_portable},
-        {2, keyed_mix64_a_fast, keyed_mix64_a_portable, keyed_mix128_a_fast,
-         keyed_mix128_a_portable},
-        {3, keyed_mix64_b_fast, keyed_mix64_b_portable, keyed_mix128_b_fast,
-         keyed_mix128_b_portable},
-        {4, keyed_mix64_c_fast, keyed_mix64_c_portable, keyed_mix128_c_fast,
-         keyed_mix128_c_portable},
-        {99, keyed_mix64_c_fast, keyed_mix64_c_portable, keyed_mix128_c_fast,
-         keyed_mix128_c_portable},
-    };
-    for (const Row& r : rows) {
-        for (int32_t fast : {0, 1}) {
-            fast_hash_support = fast;
+        int variant;
+    } rows[] = {{-5, 0}, {0, 0}, {2, 0}, {3, 1}, {4, 2}, {99, 2}};
+    for (const auto& r : rows) {
+        for (const HashForms* forms : kEveryForm) {
+            fast_hash_support = forms->probe_answer;
             CZantuHashV2 h(r.version);
-            EXPECT_EQ(h.mixFinal, fast ? r.fast64 : r.portable64) << r.version << "/" << fast;
-            EXPECT_EQ(h.mixCore, fast ? r.fast128 : r.portable128) << r.version << "/" << fast;
+            EXPECT_EQ(h.mixFinal, forms->mix64[r.variant]) << r.version << "/" << forms->name;
+            EXPECT_EQ(h.mixCore, forms->mix128[r.variant]) << r.version << "/" << forms->name;
             EXPECT_EQ(h.keySize, static_cast<int64_t>(kKeyBytes));
             EXPECT_EQ(h.keyIndexMask, static_cast<int64_t>(kKeyIndexMask));
         }
+    }
+    // No operation is in both records: a fast record that held a portable operation would
+    // pass every known answer while that fast form never ran.
+    EXPECT_NE(kFastForms.haraka256, kPortableForms.haraka256);
+    EXPECT_NE(kFastForms.haraka512, kPortableForms.haraka512);
+    EXPECT_NE(kFastForms.haraka512_rc, kPortableForms.haraka512_rc);
+    for (int v = 0; v < 3; ++v) {
+        EXPECT_NE(kFastForms.mix64[v], kPortableForms.mix64[v]) << v;
+        EXPECT_NE(kFastForms.mix128[v], kPortableForms.mix128[v]) << v;
     }
 }
 

@@ -20,8 +20,8 @@ class DispatchGuard {
     const Selection saved_ = selection;
 };
 
-// install_forms installs the forms of probe answer |fast| with the Finalize loop, as a
-// processor with or without the fast instructions would run them one nonce at a time.
-inline void install_forms(int32_t fast) {
-    install_selection({&hash_forms_for(fast), &kFinalizePath, batch_size_for(fast)});
+// install_forms installs |forms| with the Finalize loop and their batch size, as a processor
+// with or without the fast instructions would run them one nonce at a time.
+inline void install_forms(const HashForms& forms) {
+    install_selection({&forms, &kFinalizePath, batch_size_for(forms.probe_answer)});
 }
