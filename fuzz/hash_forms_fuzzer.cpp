@@ -38,6 +38,11 @@ class ByteSource {
         take(&b, 1);
         return b;
     }
+    uint64_t word() {
+        uint8_t b[8];
+        take(b, sizeof b);
+        return load_le64(b);
+    }
     size_t left() const { return size_ - pos_; }
 
   private:
@@ -134,14 +139,9 @@ void steer_key(ByteSource& src, uint8_t* key, uint8_t* backup) {
 
 // fill_key spreads a seed over the whole key, then steers it.
 void fill_key(ByteSource& src, uint8_t* key) {
-    uint64_t state = 0;
-    uint8_t seed[8];
-    src.take(seed, sizeof seed);
-    std::memcpy(&state, seed, sizeof seed);
-    for (size_t i = 0; i < kKeyBytes; i += 8) {
-        const uint64_t v = splitmix64(state);
-        std::memcpy(key + i, &v, 8);
-    }
+    uint64_t state = src.word();
+    for (size_t i = 0; i < kKeyBytes; i += 8)
+        store_le64(key + i, splitmix64(state));
     steer_key(src, key, nullptr);
 }
 
@@ -219,10 +219,7 @@ constexpr size_t kShortestInput = kHashInputBytes / 32 * 32;
 void fuzz_nonce_paths(ByteSource& src) {
     alignas(32) static CZantuHashV2 hasher(4);
     const size_t len = kShortestInput + src.byte() % 32;
-    uint8_t seed[8];
-    src.take(seed, sizeof seed);
-    uint64_t state = 0;
-    std::memcpy(&state, seed, sizeof seed);
+    uint64_t state = src.word();
     static uint8_t input[kShortestInput + 31];
     for (size_t i = 0; i < len; i += 8) {
         const uint64_t v = splitmix64(state);

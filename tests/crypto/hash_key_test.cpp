@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "crypto/base/bytes.h"
 #include "crypto/zantu_hash.h"
 #include "tests/support/form_fixture.h"
 #include "tests/support/test_util.h"
@@ -131,8 +132,7 @@ TEST_P(HashKeyTest, TouchListNamesRestoredEntriesInIterationOrder) {
         h.mixFinal(key, reinterpret_cast<const vec128*>(h.current), h.keyIndexMask, touch);
     (void)v;
     // Pair i names entries R and X of iteration i; the first pair comes from the start entry.
-    uint64_t sel;
-    std::memcpy(&sel, key + kStartEntry, 8);
+    const uint64_t sel = load_le64(reinterpret_cast<const uint8_t*>(key + kStartEntry));
     EXPECT_EQ(touch[0], key + ((sel >> 5) & kEntryIndexMask));
     EXPECT_EQ(touch[1], key + ((sel >> 32) & kEntryIndexMask));
     for (int r = 0; r < kTouchEntries; ++r) {

@@ -117,12 +117,12 @@ struct MixInput {
 
     explicit MixInput(std::mt19937_64& rng) {
         for (size_t j = 0; j < kKeyBytes; j += 8)
-            set_lo64(key.get() + j, rng());
+            store_le64(key.get() + j, rng());
         for (int j = 0; j < 64; j += 8)
-            set_lo64(block + j, rng());
+            store_le64(block + j, rng());
     }
     uint8_t* Entry(size_t e) { return key.get() + 16 * e; }
-    uint64_t Sel() { return lo64(Entry(kStartEntry)); }
+    uint64_t Sel() { return load_le64(Entry(kStartEntry)); }
     // The low half of working block j as the variant sees it.
     uint64_t WorkLo(char variant, uint64_t j) { return working_lo(block, j, variant != 'a'); }
 };
@@ -200,7 +200,7 @@ TEST_P(KeyedMixVariantTest, FastMatchesPortableOnSteeredCases) {
         for (int trial = 0; trial < 40; ++trial) {
             MixInput in(rng);
             const uint64_t sel = steered_selector(in.Sel(), row);
-            set_lo64(in.Entry(kStartEntry), sel);
+            store_le64(in.Entry(kStartEntry), sel);
             const uint64_t r = (sel >> 5) & kEntryIndexMask, x = (sel >> 32) & kEntryIndexMask;
             ASSERT_EQ(sel & 0x1c, row.case_bits);
             const uint64_t p = in.WorkLo(v, sel & 3), q = in.WorkLo(v, (sel & 3) ^ 1);
@@ -209,22 +209,22 @@ TEST_P(KeyedMixVariantTest, FastMatchesPortableOnSteeredCases) {
                 steer_entries(row, sel, in.block, v != 'a', in.key.get(), nullptr, rng);
 
             if (row.tweak == kNegOddDividend || row.tweak == kNegEvenDividend) {
-                const int64_t got = static_cast<int64_t>(sel ^ q ^ lo64(in.Entry(r)));
+                const int64_t got = static_cast<int64_t>(sel ^ q ^ load_le64(in.Entry(r)));
                 ASSERT_LT(got, 0);
                 ASSERT_EQ(got & 1, row.tweak == kNegOddDividend ? 1 : 0);
             } else if (row.tweak == kNegRemainders && v != 'a') {
                 for (uint64_t m = 0; m <= 7 && r + m < kStartEntry; ++m) {
                     const uint64_t mask = (7 - m) & 1 ? p : q;
-                    ASSERT_LT(static_cast<int64_t>(lo64(in.Entry(r + m)) ^ mask), 0);
+                    ASSERT_LT(static_cast<int64_t>(load_le64(in.Entry(r + m)) ^ mask), 0);
                 }
             } else if (row.tweak == kMinLanes) {
                 // With P = W[2] = s2 set to the start value, acc ^ P ^ t1 is t1: all -32768.
                 ASSERT_EQ(sel & 3, 2u);
                 const uint64_t m = 0x8000800080008000ull;
-                set_lo64(in.Entry(x), m);
-                set_lo64(in.Entry(x) + 8, m);
+                store_le64(in.Entry(x), m);
+                store_le64(in.Entry(x) + 8, m);
                 std::memcpy(in.block + 32, in.Entry(kStartEntry), 16);
-                ASSERT_EQ(sel ^ in.WorkLo(v, 2) ^ lo64(in.Entry(x)), m);
+                ASSERT_EQ(sel ^ in.WorkLo(v, 2) ^ load_le64(in.Entry(x)), m);
             }
             ExpectFormsAgree(v_, in, trial & 1);
             if (HasFatalFailure()) FAIL() << "trial " << trial;

@@ -21,15 +21,6 @@ namespace {
 
 using namespace steer;
 
-// Finalize's digest word for |nonce|, patched in as the nonce search does.
-uint64_t reference_word(CZantuHashV2& h, uint32_t nonce) {
-    for (size_t i = 0; i < kNonceBytes; ++i)
-        h.current[kBlockNonceOffset + i] = static_cast<uint8_t>(nonce >> (8 * i));
-    alignas(32) uint8_t out[32];
-    h.Finalize(out);
-    return lo64(out + 24);
-}
-
 class NonceLanesTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -71,7 +62,7 @@ class NonceLanesTest : public ::testing::Test {
             const uint32_t base = first + static_cast<uint32_t>(c * Lanes);
             lanes->Hash(base, words);
             for (int l = 0; l < Lanes; ++l)
-                ASSERT_EQ(words[l], reference_word(h_, base + l))
+                ASSERT_EQ(words[l], nonce_digest_word(h_, base + l))
                     << Lanes << " lanes, nonce " << base + l;
         }
     }
@@ -155,7 +146,7 @@ TEST_F(NonceLanesTest, SteeredFirstIterationsMatchFinalize) {
         NewJob(rng);
         uint8_t* key = ThreadKeyBuffer();
         uint8_t* backup = key + h_.keySize;
-        const uint64_t sel = steered_selector(lo64(key + 16 * kStartEntry), row);
+        const uint64_t sel = steered_selector(load_le64(key + 16 * kStartEntry), row);
         set_entry_lo(key, backup, kStartEntry, sel);
         // The tail filled as the nonce search fills it; the nonce lies in hi(s2), away from
         // the low halves that the tweaks read.

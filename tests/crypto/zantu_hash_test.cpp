@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "crypto/base/bytes.h"
 #include "crypto/zantu_hash.h"
 #include "tests/support/form_fixture.h"
 #include "tests/support/test_util.h"
@@ -26,12 +27,6 @@ std::vector<uint8_t> worked_input(uint32_t nonce) {
     for (size_t i = 0; i < kNonceBytes; ++i)
         in[kHashInputBytes - kNonceBytes + i] = static_cast<uint8_t>(nonce >> (8 * i));
     return in;
-}
-
-uint64_t digest_word(const uint8_t out[32]) {
-    uint64_t w;
-    std::memcpy(&w, out + 24, 8);
-    return w;
 }
 
 class HasherTest : public HashFormTest {};
@@ -56,7 +51,7 @@ TEST_P(HasherTest, WorkedDigest) {
     EXPECT_EQ(v, 0x9af37a2fb169d94dull);
     RestoreTouched();
     uint8_t vb[8];
-    std::memcpy(vb, &v, 8);
+    store_le64(vb, v);
     h.FillTail(vb, 8);
     EXPECT_EQ(to_hex(h.current + 47, 17), "4dd969b12f7af39a4dd969b12f7af39a4d");
 
@@ -66,10 +61,10 @@ TEST_P(HasherTest, WorkedDigest) {
         std::memcpy(h.current + kBlockNonceOffset, &nonce, kNonceBytes);
         uint8_t out[32];
         h.Finalize(out);
-        EXPECT_EQ(digest_word(out), expected[nonce]) << "nonce " << nonce;
+        EXPECT_EQ(load_le64(out + 24), expected[nonce]) << "nonce " << nonce;
         // A second Finalize of the same nonce gives the same digest: the key was restored.
         h.Finalize(out);
-        EXPECT_EQ(digest_word(out), expected[nonce]) << "repeat of nonce " << nonce;
+        EXPECT_EQ(load_le64(out + 24), expected[nonce]) << "repeat of nonce " << nonce;
     }
 }
 

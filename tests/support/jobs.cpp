@@ -6,9 +6,10 @@
 
 #include <sodium.h>
 
-#include "crypto/selection.h"
-#include "crypto/haraka/haraka.h"
+#include "crypto/base/bytes.h"
 #include "crypto/hasher/hash_key.h"
+#include "crypto/nonce/nonce_path.h"
+#include "crypto/selection.h"
 #include "crypto/zantu_hash.h"
 
 Bytes pattern_bytes(size_t n, uint32_t seed) {
@@ -25,8 +26,7 @@ Bytes pattern_bytes(size_t n, uint32_t seed) {
 
 Bytes target_below(uint64_t limit) {
     Bytes target(32, 0xee);
-    for (int i = 0; i < 8; ++i)
-        target[24 + i] = static_cast<uint8_t>(limit >> (8 * i));
+    store_le64(target.data() + 24, limit);
     return target;
 }
 
@@ -81,13 +81,6 @@ Bytes hash_input(const Bytes& header140, const Bytes& solution1344) {
 
 } // namespace
 
-uint64_t le64(const uint8_t* p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i)
-        v = v << 8 | p[i];
-    return v;
-}
-
 uint64_t digest_word(const Bytes& header140, const Bytes& solution1344) {
     const Bytes input = hash_input(header140, solution1344);
     CZantuHashV2& hasher = test_hasher();
@@ -96,7 +89,7 @@ uint64_t digest_word(const Bytes& header140, const Bytes& solution1344) {
     PrepareKey(hasher.current);
     alignas(32) uint8_t out[32];
     hasher.Finalize(out);
-    return le64(out + 24);
+    return load_le64(out + 24);
 }
 
 std::vector<uint32_t> scan_candidates(const Bytes& header140, const Bytes& solution1344,
@@ -107,14 +100,9 @@ std::vector<uint32_t> scan_candidates(const Bytes& header140, const Bytes& solut
     hasher.Write(input.data(), input.size());
     PrepareKey(hasher.current);
     std::vector<uint32_t> found;
-    alignas(32) uint8_t out[32];
-    for (uint64_t nonce = first; nonce <= last; ++nonce) {
-        hasher.current[kBlockNonceOffset] = static_cast<uint8_t>(nonce);
-        hasher.current[kBlockNonceOffset + 1] = static_cast<uint8_t>(nonce >> 8);
-        hasher.current[kBlockNonceOffset + 2] = static_cast<uint8_t>(nonce >> 16);
-        hasher.Finalize(out);
-        if (le64(out + 24) < limit) found.push_back(static_cast<uint32_t>(nonce));
-    }
+    for (uint64_t nonce = first; nonce <= last; ++nonce)
+        if (nonce_digest_word(hasher, static_cast<uint32_t>(nonce)) < limit)
+            found.push_back(static_cast<uint32_t>(nonce));
     return found;
 }
 

@@ -54,6 +54,3 @@ Bytes commitment_record(const Bytes& header, const Bytes& solution, const Bytes&
 // reference_commit_digest computes the personalised BLAKE2b of |record| straight from
 // libsodium.
 Bytes reference_commit_digest(const Bytes& record);
-
-// le64 reads 8 bytes from |p| least significant first.
-uint64_t le64(const uint8_t* p);

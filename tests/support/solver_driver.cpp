@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
+#include "crypto/base/bytes.h"
+
 std::vector<std::string> solver_command(const std::vector<std::string>& args,
                                         const std::vector<std::string>& emulator) {
     std::vector<std::string> argv = emulator;
@@ -135,7 +137,7 @@ std::string controller_fault(const std::string& job_line, const SolutionFields& 
     if (!std::equal(job_solution.begin(), job_solution.begin() + 1329, sol.solution.begin()))
         return "not the job line's solution template";
     const uint64_t word = digest_word(header, sol.solution);
-    if (word >= le64(target.data() + 24))
+    if (word >= load_le64(target.data() + 24))
         return "digest word " + std::to_string(word) + " is not below the target";
     return "";
 }

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 
+#include "crypto/base/bytes.h"
 #include "crypto/base/layout.h"
 
 namespace steer {
@@ -29,23 +30,11 @@ struct SteerRow {
 // kRoundTests: the selector bits that pick each round's operation in the looped cases.
 constexpr uint64_t kRoundTests = 0xFFull << 28;
 
-// lo64 returns the 8 bytes at |p| as a little-endian number.
-inline uint64_t lo64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-// set_lo64 stores |v| little-endian in the 8 bytes at |p|.
-inline void set_lo64(uint8_t* p, uint64_t v) {
-    std::memcpy(p, &v, 8);
-}
-
 // set_entry_lo stores |v| in the low half of key entry |entry|, and of its backup copy when
 // |backup| is not null and the entry is an indexed one.
 inline void set_entry_lo(uint8_t* key, uint8_t* backup, size_t entry, uint64_t v) {
-    set_lo64(key + 16 * entry, v);
-    if (backup && entry < kIndexedEntries) set_lo64(backup + 16 * entry, v);
+    store_le64(key + 16 * entry, v);
+    if (backup && entry < kIndexedEntries) store_le64(backup + 16 * entry, v);
 }
 
 // put_entry stores the 16 bytes at |value| as key entry |entry|, and in the backup as
@@ -69,8 +58,8 @@ inline uint64_t steered_selector(uint64_t sel, const SteerRow& row) {
 // working_lo returns the low half of working block |j| of the 64-byte |block|: variants B
 // and C (|folded|) fold blocks 2 and 3 into 0 and 1, variant A does not.
 inline uint64_t working_lo(const uint8_t* block, uint64_t j, bool folded) {
-    uint64_t w = lo64(block + 16 * j);
-    if (folded && j < 2) w ^= lo64(block + 16 * (j + 2));
+    uint64_t w = load_le64(block + 16 * j);
+    if (folded && j < 2) w ^= load_le64(block + 16 * (j + 2));
     return w;
 }
 
