@@ -273,11 +273,14 @@ TEST(Robustness, ReaderThreadThatCannotStartIsTriedAgain) {
     EXPECT_EQ(seen["waiting"], 0) << "no read can be in flight";
 
     // Nothing stops the batch under way, so the waiting line is read when it ends; from then
-    // on pool 1 hashes that line's job only.
+    // on pool 1 hashes that line's job only. The other jobs' solutions keep coming, so only one
+    // deadline for the whole wait makes a retry that never comes fail here.
     solver.release();
+    const auto deadline = steady::now() + milliseconds(60000);
     std::optional<SolutionFields> sol;
     do
-        sol = next_solution(child, milliseconds(90000));
+        sol = next_solution(child,
+                            std::chrono::duration_cast<milliseconds>(deadline - steady::now()));
     while (sol && sol->job_id != "waiting");
     ASSERT_TRUE(sol) << "the line waiting in the pipe is read once a thread starts";
     seen.clear();
@@ -336,6 +339,15 @@ TEST(Robustness, SelfTestReplacesOrRefusesAWrongForm) {
             ASSERT_TRUE(sol);
             EXPECT_EQ(controller_fault(job.line(), *sol), "") << "nonce " << sol->nonce;
         }
+        // The fallback takes the portable forms' batch size too. With nothing else written, the
+        // next status line counts whole portable batches, one to three by the machine's speed
+        // (524, 1048 or 1572 kilohashes); a fast-size batch would show as 2097.
+        const auto status = next_status(child, kWait);
+        ASSERT_TRUE(status) << "no status line after the fallback";
+        bool whole = false;
+        for (uint64_t n = 1; n <= 3; ++n)
+            whole |= status->khashes == n * batch_size_for(0) / 1000;
+        EXPECT_TRUE(whole) << status->khashes << " kilohashes in " << status->ms << " ms";
         child.write_input("quit\n");
         EXPECT_EQ(child.wait_exit(kWait), 0);
         EXPECT_EQ(child.stderr_text(), c.err);
