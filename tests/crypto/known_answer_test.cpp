@@ -30,6 +30,11 @@ void flipped_512_rc(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
 uint64_t flipped_mix(vec128* key, const vec128* block, uint64_t mask, vec128** touch) {
     return right_mix(key, block, mask, touch) ^ (uint64_t{1} << 40);
 }
+// Wrong for the last of the 64 nonces only: caught only where every digest word is compared.
+uint64_t flipped_mix_last_nonce(vec128* key, const vec128* block, uint64_t mask, vec128** touch) {
+    const bool last = reinterpret_cast<const uint8_t*>(block)[kBlockNonceOffset] == 63;
+    return right_mix(key, block, mask, touch) ^ last;
+}
 
 // Wrong paths over the Finalize loop: one digest word off (the first, one in the middle or the
 // last of the 64, so that a test comparing fewer words is caught), or a candidate test that
@@ -52,11 +57,24 @@ template <uint32_t J> NoncePath words_off_path() {
 const NoncePath kFirstWordOff = words_off_path<0>();
 const NoncePath kMiddleWordOff = words_off_path<37>();
 const NoncePath kLastWordOff = words_off_path<63>();
-const NoncePath kScanOneExtra = [] {
+// A candidate test that reports as many nonces as it should, each with its lowest bit flipped:
+// caught only where the nonces themselves are compared, not just their count.
+const NonceScanSink* outer_sink;
+uint32_t scan_wrong_nonces(CZantuHashV2& h, uint32_t base, uint64_t count, uint64_t target,
+                           const NonceScanSink& sink) {
+    outer_sink = &sink;
+    const auto flipped = [](void* context, uint32_t nonce) {
+        outer_sink->candidate(context, nonce ^ 1);
+    };
+    return kFinalizePath.scan(h, base, count, target, {flipped, sink.stop, sink.context, nullptr});
+}
+template <nonce_scan_fn_t Scan> NoncePath scan_path() {
     NoncePath path = kFinalizePath;
-    path.scan = scan_one_extra;
+    path.scan = Scan;
     return path;
-}();
+}
+const NoncePath kScanOneExtra = scan_path<scan_one_extra>();
+const NoncePath kScanWrongNonces = scan_path<scan_wrong_nonces>();
 
 struct FaultRow {
     const char* what;
@@ -73,6 +91,8 @@ const FaultRow kFaultRows[] = {
     {"keyed compression", [](CZantuHashV2&) { haraka512_rc_fn = flipped_512_rc; },
      KnownAnswerFault::hash_forms},
     {"mixing", [](CZantuHashV2& h) { h.mixFinal = flipped_mix; }, KnownAnswerFault::hash_forms},
+    {"mixing for the last nonce", [](CZantuHashV2& h) { h.mixFinal = flipped_mix_last_nonce; },
+     KnownAnswerFault::hash_forms},
     {"nonce path's first word", [](CZantuHashV2&) { selection.path = &kFirstWordOff; },
      KnownAnswerFault::nonce_path},
     {"nonce path's word 37", [](CZantuHashV2&) { selection.path = &kMiddleWordOff; },
@@ -80,6 +100,8 @@ const FaultRow kFaultRows[] = {
     {"nonce path's last word", [](CZantuHashV2&) { selection.path = &kLastWordOff; },
      KnownAnswerFault::nonce_path},
     {"nonce path candidate test", [](CZantuHashV2&) { selection.path = &kScanOneExtra; },
+     KnownAnswerFault::nonce_path},
+    {"nonce path's candidates", [](CZantuHashV2&) { selection.path = &kScanWrongNonces; },
      KnownAnswerFault::nonce_path},
 };
 
