@@ -7,7 +7,6 @@
 
 #include "crypto/selection.h"
 #include "crypto/haraka/haraka.h"
-#include "tests/support/test_util.h"
 #include "tests/support/dispatch_guard.h"
 #include "tests/support/known_answers.h"
 

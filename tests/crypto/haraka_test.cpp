@@ -10,7 +10,7 @@
 #include "crypto/haraka/haraka.h"
 #include "tests/support/form_fixture.h"
 #include "tests/support/known_answers.h"
-#include "tests/support/test_util.h"
+#include "tests/support/hex.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/support/test_util.h"
+#include "tests/support/hex.h"
 #include "tests/support/dispatch_guard.h"
 #include "tests/support/steer_key.h"
 

@@ -14,7 +14,7 @@
 #include "crypto/base/bytes.h"
 #include "crypto/zantu_hash.h"
 #include "tests/support/form_fixture.h"
-#include "tests/support/test_util.h"
+#include "tests/support/hex.h"
 
 namespace {
 

@@ -35,10 +35,6 @@ class JobLineTest : public ::testing::Test {
     JobSlot slots[pool_count];
 };
 
-Bytes bytes_of(const uint8_t* p, size_t n) {
-    return Bytes(p, p + n);
-}
-
 // The one written copy of the check messages, outside the parser's table: the controlling
 // program reads them byte for byte, so a changed number or condition text breaks it.
 TEST(JobLineChecks, MessagesAreTheProtocols) {
@@ -260,12 +256,7 @@ TEST_F(JobLineTest, HeaderCommitmentModes) {
         JobFields job;
         job.solution[0] = c.byte0;
         job.solution[5] = c.byte5;
-        if (c.zero_record) {
-            std::fill_n(job.header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
-            std::fill_n(job.header.begin() + kHeaderBitsOffset, kHeaderBitsBytes, 0);
-            std::fill_n(job.solution.begin() + kSolutionCommittedOffset, kSolutionCommittedBytes,
-                        0);
-        }
+        if (c.zero_record) set_commit_mode(job, CommitMode::record_empty);
         const Bytes plain = commitment_record(job.header, job.solution);
         const Bytes with_nonce = commitment_record(job.header, job.solution, job.fixed_nonce);
         Bytes digest = c.digest == with_fixed_nonce ? reference_commit_digest(with_nonce)

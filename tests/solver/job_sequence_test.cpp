@@ -60,19 +60,8 @@ JobFields draw_job(const Shape& shape, std::mt19937& rng, const std::vector<Sent
         std::fill(job.header.begin(), job.header.end(), 0);
         std::fill(job.fixed_nonce.begin(), job.fixed_nonce.end(), 0);
     }
-    if (shape.kind == Shape::commit_header || shape.kind == Shape::empty_record) {
-        job.solution[0] = 7;
-        job.solution[5] = 1;
-    }
-    if (shape.kind == Shape::empty_record) {
-        std::fill_n(job.header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
-        std::fill(job.header.begin() + kHeaderBitsOffset, job.header.end(), 0);
-        std::fill_n(job.solution.begin() + kSolutionCommittedOffset, kSolutionCommittedBytes, 0);
-    }
-    if (shape.kind == Shape::commit_header) {
-        const Bytes digest = reference_commit_digest(commitment_record(job.header, job.solution));
-        std::copy(digest.begin(), digest.end(), job.solution.begin() + kCommitDigestOffset);
-    }
+    if (shape.kind == Shape::commit_header) set_commit_mode(job, CommitMode::commit_header);
+    if (shape.kind == Shape::empty_record) set_commit_mode(job, CommitMode::record_empty);
     return job;
 }
 
@@ -132,8 +121,7 @@ void run_sequence(const Run& run) {
     };
     const auto read_until = [&](steady::time_point deadline, bool until_paused) {
         while (steady::now() < deadline && !(until_paused && paused_seen)) {
-            const auto left = std::chrono::duration_cast<milliseconds>(deadline - steady::now());
-            if (const auto line = child.next_line(left)) take(*line);
+            if (const auto line = child.next_line(time_left(deadline))) take(*line);
         }
     };
 

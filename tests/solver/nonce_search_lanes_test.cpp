@@ -91,10 +91,7 @@ TEST(NonceSearchLanes, SameSolutionLinesOnEveryPath) {
     for (const auto& row : rows) {
         JobFields job;
         job.target = target_below(row.limit);
-        JobSlot slots[pool_count];
-        for (JobSlot& s : slots)
-            reset_job_slot(s);
-        JobSlot slot = *parse_job_line_checked(job.line().c_str(), slots, pool_count).slot;
+        JobSlot slot = parsed_slot(job);
         prepare_nonce_area(slot);
         slot.nonce_base = row.nonce_base;
         if (row.limit == kTopWord) {

@@ -12,20 +12,6 @@
 
 namespace {
 
-Bytes bytes_of(const uint8_t* p, size_t n) {
-    return Bytes(p, p + n);
-}
-
-JobSlot slot_for(const JobFields& job) {
-    JobSlot slots[pool_count];
-    for (JobSlot& s : slots)
-        reset_job_slot(s);
-    const JobParseResult result = parse_job_line_checked(job.line().c_str(), slots, pool_count);
-    EXPECT_EQ(result.fault, JobLineFault::none);
-    paused.store(0);
-    return *result.slot;
-}
-
 class NonceSearchTest : public ::testing::Test {
   protected:
     static void SetUpTestSuite() { init_test_hashing(); }
@@ -40,30 +26,22 @@ class NonceSearchTest : public ::testing::Test {
 };
 
 TEST_F(NonceSearchTest, PrepareWritesTheNonceArea) {
-    enum Mode { plain, record_empty, commit_header };
+    using M = CommitMode;
     const struct {
-        Mode mode;
+        CommitMode mode;
         size_t n;
         int32_t cpu;
         uint8_t cpu_byte;
-    } cases[] = {{plain, 4, 300, 45},         {plain, 0, 7, 7},           {plain, 8, -1, 0xff},
-                 {record_empty, 4, 254, 254}, {commit_header, 4, 255, 0}, {commit_header, 8, 3, 3}};
+    } cases[] = {{M::plain, 4, 300, 45},        {M::plain, 0, 7, 7},
+                 {M::plain, 8, -1, 0xff},       {M::record_empty, 4, 254, 254},
+                 {M::commit_header, 4, 255, 0}, {M::commit_header, 8, 3, 3}};
     for (const auto& c : cases) {
         JobFields job;
         job.fixed_nonce = pattern_bytes(c.n, 40);
-        if (c.mode != plain) {
-            job.solution[0] = 7;
-            job.solution[5] = 1;
-        }
-        if (c.mode == record_empty) {
-            std::fill_n(job.header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
-            std::fill_n(job.header.begin() + kHeaderBitsOffset, kHeaderBitsBytes, 0);
-            std::fill_n(job.solution.begin() + kSolutionCommittedOffset, kSolutionCommittedBytes,
-                        0);
-        }
-        JobSlot slot = slot_for(job);
-        if (c.mode == commit_header) slot.commit_header = 1; // as if the digest had matched
-        ASSERT_EQ(slot.commit_record_empty, c.mode == record_empty ? 1 : 0);
+        set_commit_mode(job, c.mode);
+        JobSlot slot = parsed_slot(job);
+        ASSERT_EQ(slot.commit_record_empty, c.mode == M::record_empty ? 1 : 0);
+        ASSERT_EQ(slot.commit_header, c.mode == M::plain ? 0 : 1); // the row runs in its mode
         const Bytes header_before = bytes_of(slot.header, kHeaderBytes);
         const Bytes solution_before = bytes_of(slot.solution, kSolutionBytes);
         slot.new_job = 1;
@@ -71,7 +49,8 @@ TEST_F(NonceSearchTest, PrepareWritesTheNonceArea) {
         slot.extra_nonce_byte = 0x56;
         cpu_id = c.cpu;
         prepare_nonce_area(slot);
-        const std::string where = "mode " + std::to_string(c.mode) + " n " + std::to_string(c.n);
+        const std::string where =
+            "mode " + std::to_string(static_cast<int>(c.mode)) + " n " + std::to_string(c.n);
 
         EXPECT_EQ(slot.new_job, 0) << where;
         Bytes area = job.fixed_nonce;
@@ -84,11 +63,11 @@ TEST_F(NonceSearchTest, PrepareWritesTheNonceArea) {
             << where << ": bytes behind the area are the job's";
 
         Bytes header = header_before;
-        if (c.mode == plain) {
+        if (c.mode == M::plain) {
             std::copy(job.fixed_nonce.begin(), job.fixed_nonce.end(),
                       header.begin() + kHeaderNonceOffset);
             header[kHeaderNonceOffset + c.n] = 0x56;
-        } else if (c.mode == record_empty) {
+        } else if (c.mode == M::record_empty) {
             std::fill(header.begin() + kHeaderNonceOffset, header.end(), 0);
         } else {
             std::fill_n(header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
@@ -130,7 +109,7 @@ TEST_F(NonceSearchTest, StartBatchWalksTheThreeNonceLevels) {
         {"roll over the byte", 0xFFFFFF, 0, 0xFFFE, 254, 0, 0, 0, batch, true},
     };
     for (const auto& c : cases) {
-        JobSlot slot = slot_for(JobFields());
+        JobSlot slot = parsed_slot(JobFields());
         slot.new_job = 0;
         slot.nonce_base = c.base;
         slot.last_batch_hashes = c.last_hashes;
@@ -152,7 +131,7 @@ TEST_F(NonceSearchTest, StartBatchWalksTheThreeNonceLevels) {
                 << c.name << ": an unchanged nonce space is not prepared again";
         }
     }
-    JobSlot slot = slot_for(JobFields());
+    JobSlot slot = parsed_slot(JobFields());
     slot.new_job = 1;
     start_batch(slot, batch);
     EXPECT_EQ(slot.new_job, 0) << "a new job is prepared";
@@ -172,7 +151,7 @@ std::vector<uint32_t> printed_nonces(const std::string& out) {
 TEST_F(NonceSearchTest, CountZeroAndEarlyStop) {
     JobFields job;
     job.target = target_below(~uint64_t{0});
-    JobSlot slot = slot_for(job);
+    JobSlot slot = parsed_slot(job);
     prepare_nonce_area(slot);
     uint64_t candidates = 0;
     testing::internal::CaptureStdout();

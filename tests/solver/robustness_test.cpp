@@ -263,8 +263,7 @@ TEST(Robustness, ReaderThreadThatCannotStartIsTriedAgain) {
     std::map<std::string, int> seen;
     const auto count_for = [&](milliseconds span) {
         const auto end = steady::now() + span;
-        while (const auto sol = next_solution(
-                   child, std::chrono::duration_cast<milliseconds>(end - steady::now())))
+        while (const auto sol = next_solution(child, time_left(end)))
             ++seen[sol->job_id];
     };
     count_for(milliseconds(3000));
@@ -279,8 +278,7 @@ TEST(Robustness, ReaderThreadThatCannotStartIsTriedAgain) {
     const auto deadline = steady::now() + milliseconds(60000);
     std::optional<SolutionFields> sol;
     do
-        sol = next_solution(child,
-                            std::chrono::duration_cast<milliseconds>(deadline - steady::now()));
+        sol = next_solution(child, time_left(deadline));
     while (sol && sol->job_id != "waiting");
     ASSERT_TRUE(sol) << "the line waiting in the pipe is read once a thread starts";
     seen.clear();

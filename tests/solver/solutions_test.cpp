@@ -8,23 +8,13 @@ namespace {
 const milliseconds kWait(20000);
 const uint64_t kLimit = uint64_t{1} << 56; // about one candidate in 256 nonces
 
-enum class Mode { plain, record_empty, commit_header };
+using Mode = CommitMode;
 
 JobFields job_in_mode(Mode mode, size_t fixed_bytes) {
     JobFields job;
     job.target = target_below(kLimit);
     job.fixed_nonce = pattern_bytes(fixed_bytes, 50);
-    if (mode == Mode::plain) return job;
-    job.solution[0] = 7;
-    job.solution[5] = 1;
-    if (mode == Mode::record_empty) {
-        std::fill_n(job.header.begin() + kHeaderFieldsOffset, kHeaderFieldsBytes, 0);
-        std::fill(job.header.begin() + kHeaderBitsOffset, job.header.end(), 0);
-        std::fill_n(job.solution.begin() + kSolutionCommittedOffset, kSolutionCommittedBytes, 0);
-        return job;
-    }
-    const Bytes digest = reference_commit_digest(commitment_record(job.header, job.solution));
-    std::copy(digest.begin(), digest.end(), job.solution.begin() + kCommitDigestOffset);
+    set_commit_mode(job, mode);
     return job;
 }
 

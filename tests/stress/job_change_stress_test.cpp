@@ -35,8 +35,7 @@ TEST(Stress, JobChangesEveryFewMillisecondsForThirtySeconds) {
         ++sent;
         const auto next = steady::now() + kEvery;
         for (;;) {
-            const auto left = std::chrono::duration_cast<milliseconds>(next - steady::now());
-            const auto line = child.next_line(left.count() > 0 ? left : milliseconds(0));
+            const auto line = child.next_line(time_left(next));
             if (!line) break;
             const size_t statuses = log.statuses.size(), solutions = log.solutions.size();
             log.take(*line);

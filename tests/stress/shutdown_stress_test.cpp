@@ -32,7 +32,7 @@ double cpu_seconds(pid_t pid) {
 }
 
 TEST(Stress, QuitInTheMiddleOfALongBatchEndsPromptly) {
-    const uint64_t batch = probe_fast_hash_support() == 1 ? 0x200000 : 0x80000;
+    const uint64_t batch = batch_size_for(probe_fast_hash_support());
     for (int trial = 0; trial < 3; ++trial) {
         ChildProcess child(solver_command({}));
         // Candidates are rare enough that a batch runs long, common enough to show it runs.

@@ -70,9 +70,7 @@ void OutputLog::take(const std::string& line) {
 void OutputLog::drain(ChildProcess& child, milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-        const auto line = child.next_line(left.count() > 0 ? left : milliseconds(0));
+        const auto line = child.next_line(time_left(deadline));
         if (!line) return;
         take(*line);
     }

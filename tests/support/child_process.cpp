@@ -1,5 +1,6 @@
 #include "tests/support/child_process.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -16,8 +17,7 @@ namespace {
 using clock_type = std::chrono::steady_clock;
 
 int remaining_ms(clock_type::time_point deadline) {
-    const auto left = std::chrono::duration_cast<milliseconds>(deadline - clock_type::now());
-    return left.count() < 0 ? 0 : static_cast<int>(left.count());
+    return static_cast<int>(std::max<long long>(0, time_left(deadline).count()));
 }
 
 void set_nonblocking(int fd) {

@@ -10,6 +10,12 @@
 
 using std::chrono::milliseconds;
 
+// time_left returns the time from now to |deadline|: negative once it has passed, which the
+// waits below take as no wait at all.
+inline milliseconds time_left(std::chrono::steady_clock::time_point deadline) {
+    return std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
+}
+
 // ChildProcess: one running child with its three standard streams on pipes.
 class ChildProcess {
   public:
@@ -30,7 +36,7 @@ class ChildProcess {
     void close_output();
 
     // next_line returns the next whole line of standard output (without the newline), or
-    // nothing if none completes within |limit|.
+    // nothing if none completes within |limit| (none at all past a zero or negative one).
     std::optional<std::string> next_line(milliseconds limit);
 
     // wait_exit waits for the child to end, draining its output; returns the exit status,

@@ -1,9 +1,11 @@
-// Hex text and bytes, for the crypto, solver and stress tests and the fuzz targets.
+// Hex text and bytes (random ones too), for the crypto, solver and stress tests and the fuzz
+// targets.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -47,4 +49,15 @@ inline Bytes from_hex(const std::string& text) {
 inline void from_hex(const std::string& text, uint8_t* out) {
     const Bytes bytes = from_hex(text);
     std::memcpy(out, bytes.data(), bytes.size());
+}
+
+// bytes_of copies the |n| bytes at |p|.
+inline Bytes bytes_of(const uint8_t* p, size_t n) {
+    return Bytes(p, p + n);
+}
+
+// fill_random fills the |n| bytes at |p| from |rng|.
+inline void fill_random(std::mt19937_64& rng, uint8_t* p, size_t n) {
+    for (size_t i = 0; i < n; ++i)
+        p[i] = static_cast<uint8_t>(rng());
 }

@@ -53,6 +53,29 @@ Bytes JobFields::sample_solution() {
     return solution;
 }
 
+void set_commit_mode(JobFields& job, CommitMode mode) {
+    if (mode == CommitMode::plain) return;
+    job.solution[0] = 7;
+    job.solution[5] = 1;
+    if (mode == CommitMode::record_empty) {
+        std::fill(job.header.begin() + 4, job.header.begin() + 100, 0);
+        std::fill(job.header.begin() + 104, job.header.begin() + 108, 0);
+        std::fill(job.solution.begin() + 8, job.solution.begin() + 72, 0);
+        return;
+    }
+    const Bytes digest = reference_commit_digest(commitment_record(job.header, job.solution));
+    std::copy(digest.begin(), digest.end(), job.solution.begin() + 92);
+}
+
+JobSlot parsed_slot(const JobFields& job) {
+    JobSlot slots[pool_count];
+    for (JobSlot& s : slots)
+        reset_job_slot(s);
+    const JobParseResult result = parse_job_line_checked(job.line().c_str(), slots, pool_count);
+    if (!result.slot) throw std::invalid_argument("the parser refuses the job line");
+    return *result.slot;
+}
+
 void init_test_hashing() {
     static bool done = false;
     if (done) return;
@@ -79,14 +102,21 @@ Bytes hash_input(const Bytes& header140, const Bytes& solution1344) {
     return input;
 }
 
-} // namespace
-
-uint64_t digest_word(const Bytes& header140, const Bytes& solution1344) {
+// absorbed returns the tests' hasher with header ‖ fd 40 05 ‖ solution absorbed and the
+// thread's key prepared for it.
+CZantuHashV2& absorbed(const Bytes& header140, const Bytes& solution1344) {
     const Bytes input = hash_input(header140, solution1344);
     CZantuHashV2& hasher = test_hasher();
     hasher.Reset();
     hasher.Write(input.data(), input.size());
     PrepareKey(hasher.current);
+    return hasher;
+}
+
+} // namespace
+
+uint64_t digest_word(const Bytes& header140, const Bytes& solution1344) {
+    CZantuHashV2& hasher = absorbed(header140, solution1344);
     alignas(32) uint8_t out[32];
     hasher.Finalize(out);
     return load_le64(out + 24);
@@ -94,11 +124,7 @@ uint64_t digest_word(const Bytes& header140, const Bytes& solution1344) {
 
 std::vector<uint32_t> scan_candidates(const Bytes& header140, const Bytes& solution1344,
                                       uint64_t limit, uint32_t first, uint32_t last) {
-    const Bytes input = hash_input(header140, solution1344);
-    CZantuHashV2& hasher = test_hasher();
-    hasher.Reset();
-    hasher.Write(input.data(), input.size());
-    PrepareKey(hasher.current);
+    CZantuHashV2& hasher = absorbed(header140, solution1344);
     std::vector<uint32_t> found;
     for (uint64_t nonce = first; nonce <= last; ++nonce)
         if (nonce_digest_word(hasher, static_cast<uint32_t>(nonce)) < limit)

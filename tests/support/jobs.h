@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "solver/job_slot.h"
 #include "tests/support/hex.h"
 
 // pattern_bytes returns |n| deterministic, varied bytes that depend on |seed|.
@@ -33,6 +34,20 @@ struct JobFields {
     // commitment modes.
     static Bytes sample_solution();
 };
+
+// CommitMode: whether a job's solution keeps its header out of the commitment modes (byte 0
+// below 7), commits to an all-zero record, or commits to its header by the record's digest.
+enum class CommitMode { plain, record_empty, commit_header };
+
+// set_commit_mode gives |job| |mode| (from plain): solution bytes 0 and 5 at 7 and 1; for
+// record_empty zeros where the record comes from (header bytes 4..99 and 104..107, solution
+// bytes 8..71); for commit_header the digest of its record (without the fixed nonce) at
+// solution bytes 92..123. The header is 108 bytes.
+void set_commit_mode(JobFields& job, CommitMode mode);
+
+// parsed_slot parses |job|'s line into fresh slots, as the main loop would, and returns the
+// slot it filled; throws std::invalid_argument when the parser refuses the line.
+JobSlot parsed_slot(const JobFields& job);
 
 // init_test_hashing loads the Haraka constants and installs the forms for this processor.
 void init_test_hashing();

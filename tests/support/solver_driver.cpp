@@ -30,8 +30,6 @@ std::string find_in_path(const std::string& name) {
     }
 }
 
-// Here and in controller_fault the byte positions are the protocol's as the controlling program
-// knows them, not solver/job_layout.h's, so that a wrong constant there fails these checks.
 std::string emulation_unavailable(std::string& qemu) {
 #ifdef ZANTU_SANITIZED_BUILD
     (void)qemu;
@@ -42,15 +40,26 @@ std::string emulation_unavailable(std::string& qemu) {
 #endif
 }
 
-std::optional<SolutionFields> parse_solution_line(const std::string& line) {
+namespace {
+
+// split_fields splits |line| at every space.
+std::vector<std::string> split_fields(const std::string& line) {
     std::vector<std::string> fields;
     size_t start = 0;
     for (;;) {
         const size_t space = line.find(' ', start);
         fields.push_back(line.substr(start, space - start));
-        if (space == std::string::npos) break;
+        if (space == std::string::npos) return fields;
         start = space + 1;
     }
+}
+
+} // namespace
+
+// Here and in controller_fault the byte positions are the protocol's as the controlling program
+// knows them, not solver/job_layout.h's, so that a wrong constant there fails these checks.
+std::optional<SolutionFields> parse_solution_line(const std::string& line) {
+    const std::vector<std::string> fields = split_fields(line);
     if (fields.size() != 6 || fields[0] != "sol:" || fields[5].size() != 6 + 2688 ||
         fields[5].compare(0, 6, "fd4005") != 0)
         return std::nullopt;
@@ -65,17 +74,6 @@ std::optional<SolutionFields> parse_solution_line(const std::string& line) {
 }
 
 namespace {
-
-std::vector<std::string> split_fields(const std::string& line) {
-    std::vector<std::string> fields;
-    size_t start = 0;
-    for (;;) {
-        const size_t space = line.find(' ', start);
-        fields.push_back(line.substr(start, space - start));
-        if (space == std::string::npos) return fields;
-        start = space + 1;
-    }
-}
 
 bool all_zero(Bytes::const_iterator begin, Bytes::const_iterator end) {
     return std::all_of(begin, end, [](uint8_t b) { return b == 0; });
@@ -159,9 +157,7 @@ std::optional<std::string> next_line_starting(ChildProcess& child, const std::st
                                               milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        const auto left =
-            std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-        auto line = child.next_line(left.count() > 0 ? left : milliseconds(0));
+        auto line = child.next_line(time_left(deadline));
         if (!line || line->compare(0, prefix.size(), prefix) == 0) return line;
     }
 }
