@@ -1,47 +1,67 @@
 // The solver with its nonce path named on the command line, so that paths can be compared
 // as miners run them, one process per core:
-//   zantu_forced_solver native|flight|lanes|portable [solver options]
-// native: what the probes choose; flight: the in-flight path's AVX2 form.
-// A path is forced by hiding from the probes the processor features that the faster paths
-// need; everything else is the solver itself.
+//   zantu_forced_solver native|flight512|flight|flight128|lanes|portable [solver options]
+// native: what the selection chooses; the others name a path by its tag (portable: the
+// Finalize loop on the portable forms). A path is forced by hiding from the probe the
+// processor features that the faster paths need; everything else is the solver itself.
 #include <cstdio>
 #include <cstring>
 
 #include "crypto/cpu/cpu_features.h"
+#include "crypto/nonce/nonce_path.h"
 #include "solver/solver_loop.h"
 
 namespace {
 
+// What each name hides: bits of leaf-1 ECX, and whether leaf 7 reports nothing or nothing of
+// AVX-512.
+struct Hiding {
+    const char* name;
+    const char* tag; // the path that must then be chosen; null for native
+    uint32_t leaf1_ecx;
+    bool leaf7, avx512;
+};
+constexpr uint32_t kAes = 1u << 25, kOsxsave = 1u << 27;
+constexpr Hiding kHidings[] = {
+    {"native", nullptr, 0, false, false},
+    {"flight512", "flight512", 0, false, false},
+    {"flight", "flight", 0, false, true},
+    {"flight128", "flight128", 0, true, false},
+    // Without OSXSAVE no in-flight form may run; the fast forms need only the CPUID bits.
+    {"lanes", "lanes", kOsxsave, true, false},
+    {"portable", "finalize", kAes, false, false},
+};
+
+const Hiding* hiding = nullptr;
 cpuid_fn_t real_cpuid = nullptr;
-uint32_t hidden_leaf1_ecx = 0; // bits cleared from leaf 1 ECX
-bool hide_leaf7 = false;       // leaf 7 reports no features
-bool hide_avx512 = false;      // leaf 7 reports no AVX-512
 
 void cpuid_hiding(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
     real_cpuid(leaf, subleaf, regs);
-    if (leaf == 1) regs[2] &= ~hidden_leaf1_ecx;
-    if (leaf == 7 && hide_leaf7) regs[1] = regs[2] = regs[3] = 0;
-    if (leaf == 7 && hide_avx512) regs[1] &= ~((1u << 16) | (1u << 17) | (1u << 30) | (1u << 31));
+    if (leaf == 1) regs[2] &= ~hiding->leaf1_ecx;
+    if (leaf == 7 && hiding->leaf7) regs[1] = regs[2] = regs[3] = 0;
+    if (leaf == 7 && hiding->avx512)
+        regs[1] &= ~((1u << 16) | (1u << 17) | (1u << 30) | (1u << 31));
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
-    const char* path = argc > 1 ? argv[1] : "";
-    if (!std::strcmp(path, "lanes")) {
-        hide_leaf7 = true;
-    } else if (!std::strcmp(path, "portable")) {
-        hidden_leaf1_ecx = 1u << 25; // AES
-    } else if (!std::strcmp(path, "flight")) {
-        hide_avx512 = true;
-    } else if (std::strcmp(path, "native") != 0) {
-        std::fprintf(stderr, "usage: %s native|flight|lanes|portable [solver options]\n", argv[0]);
+    const char* name = argc > 1 ? argv[1] : "";
+    for (const Hiding& h : kHidings)
+        if (!std::strcmp(name, h.name)) hiding = &h;
+    if (!hiding) {
+        std::fprintf(stderr,
+                     "usage: %s native|flight512|flight|flight128|lanes|portable [solver "
+                     "options]\n",
+                     argv[0]);
         return 2;
     }
     real_cpuid = cpuid_fn;
     cpuid_fn = cpuid_hiding;
-    if (!std::strcmp(path, "flight") && flight_avx2_decision(read_cpu_features()) != 1) {
-        std::fprintf(stderr, "this processor has no in-flight path\n");
+    const CpuFeatures features = read_cpu_features();
+    if (hiding->tag &&
+        std::strcmp(best_nonce_path(features, fast_hash_decision(features)).tag, hiding->tag)) {
+        std::fprintf(stderr, "this processor has no %s path\n", hiding->name);
         return 2;
     }
     argv[1] = argv[0];

@@ -11,7 +11,7 @@ seconds=${2:-12}
 rounds=${3:-3}
 shift $(( $# < 3 ? $# : 3 ))
 paths=("$@")
-[ ${#paths[@]} -gt 0 ] || paths=(native flight lanes)
+[ ${#paths[@]} -gt 0 ] || paths=(native flight flight128 lanes)
 here="$(cd "$(dirname "$0")" && pwd)"
 solver="$build/bench/zantu_forced_solver"
 job="$here/../examples/sample-job.txt"

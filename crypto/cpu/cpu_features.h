@@ -24,6 +24,12 @@ using xgetbv_fn_t = uint64_t (*)(uint32_t xcr);
 extern cpuid_fn_t cpuid_fn;
 extern xgetbv_fn_t xgetbv_fn;
 
+// flight128_decision returns 1 when the fast forms run (AES, PCLMULQDQ and AVX) and the
+// operating system saves the AVX register state (OSXSAVE, and XCR0 bits 1 and 2), else 0: the
+// in-flight path's 128-bit form runs those instructions in their VEX encoding, which faults
+// where the system has not enabled it. It needs nothing from leaf 7.
+int32_t flight128_decision(const CpuFeatures& features);
+
 // flight_avx2_decision returns 1 when the fast forms run and the processor also has POPCNT,
 // AVX2, BMI1, BMI2, VAES and VPCLMULQDQ, and the operating system saves the 256-bit registers
 // (XCR0 bits 1 and 2), else 0.

@@ -62,6 +62,13 @@ int32_t fast_hash_decision(const CpuFeatures& f) {
     return (f.leaf1_ecx & kFastFeatureMask) == kFastFeatureMask ? 1 : 0;
 }
 
+int32_t flight128_decision(const CpuFeatures& f) {
+    return fast_hash_decision(f) == 1 && (f.leaf1_ecx & kOsxsave) &&
+                   (f.xcr0 & kYmmXcr0Mask) == kYmmXcr0Mask
+               ? 1
+               : 0;
+}
+
 int32_t flight_avx2_decision(const CpuFeatures& f) {
     return fast_hash_decision(f) == 1 && f.max_basic_leaf >= 7 && (f.leaf1_ecx & kOsxsave) &&
                    (f.leaf1_ecx & kPopcnt) && (f.leaf7_ebx & kFlightEbxMask) == kFlightEbxMask &&

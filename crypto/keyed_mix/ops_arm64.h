@@ -65,6 +65,19 @@ struct NeonOps {
         // TBL zeroes any index past 15; PSHUFB ignores bits 4..6, so only bit 7 may survive.
         return vqtbl1q_u8(table, vandq_u8(idx, vdupq_n_u8(0x8F)));
     }
+    // equal_bytes returns bit j set where byte j of |v| is |want|.
+    static ZANTU_INLINE uint16_t equal_bytes(block v, uint8_t want) {
+        // No byte mask instruction: keep each equal byte's own bit, then add up each half.
+        alignas(16) static constexpr uint8_t kBits[16] = {1, 2, 4, 8, 16, 32, 64, 128,
+                                                          1, 2, 4, 8, 16, 32, 64, 128};
+        const block bits = vandq_u8(vceqq_u8(v, vdupq_n_u8(want)), vld1q_u8(kBits));
+        return static_cast<uint16_t>(vaddv_u8(vget_low_u8(bits)) | vaddv_u8(vget_high_u8(bits))
+                                                                       << 8);
+    }
+    // mix512 is the Haraka-512 word mix that ends a round.
+    static ZANTU_INLINE void mix512(block& s0, block& s1, block& s2, block& s3) {
+        ::mix512(s0, s1, s2, s3);
+    }
     // high_word returns |v| in bytes 12..15, zeros elsewhere.
     static ZANTU_INLINE block high_word(uint32_t v) {
         return vreinterpretq_u8_u32(vsetq_lane_u32(v, vdupq_n_u32(0), 3));

@@ -58,6 +58,15 @@ struct FastOps {
     }
     static ZANTU_INLINE block and_(block a, block b) { return _mm_and_si128(a, b); }
     static ZANTU_INLINE block or_(block a, block b) { return _mm_or_si128(a, b); }
+    // equal_bytes returns bit j set where byte j of |v| is |want|.
+    static ZANTU_INLINE uint16_t equal_bytes(block v, uint8_t want) {
+        return static_cast<uint16_t>(
+            _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(want)))));
+    }
+    // mix512 is the Haraka-512 word mix that ends a round.
+    static ZANTU_INLINE void mix512(block& s0, block& s1, block& s2, block& s3) {
+        ::mix512(s0, s1, s2, s3);
+    }
 
     static ZANTU_INLINE vec128* start(vec128* key, uint64_t) { return key + kStartEntry; }
     static ZANTU_INLINE vec128* entry_r(vec128* key, uint64_t sel, uint64_t) {

@@ -1,31 +1,49 @@
-// The in-flight nonce path, written once over a handful of instruction-set primitives: a
-// group of consecutive nonces of one batch is hashed together on one thread; all of them
-// advance through the 32 mixing iterations in lock step, and each step runs one loop per case
-// over the nonces whose next case it is, so the hot path has no unpredictable jump, only one
-// loop exit per case and step. Each nonce mixes on its own copy of the key; after the group,
-// the entries it wrote are restored from the shared backup. Within a nonce, data that lie
-// side by side share a 256-bit register: the two halves of case 0x10 and of each AES round of
-// case 0x14, two carry-less products of 0x14 and 0x18 at a time, and two lanes of the final
-// keyed Haraka-512/256. (512-bit registers measured slower: where they are in use, a core may
-// run its 128- and 256-bit vector work on fewer ports.)
+// The in-flight nonce path, written once over a form's primitives: a group of consecutive
+// nonces of one batch is hashed together on one thread; all of them advance through the 32
+// mixing iterations in lock step, and each step runs one loop per case over the nonces whose
+// next case it is, so the hot path has no unpredictable jump, only one loop exit per case and
+// step. The nonces share one copy of the key, each nonce's writes kept apart (KeyOverlay),
+// so that the group's working memory, about 160 KB, stays in a second-level cache of 512 KiB.
+// Within a nonce, data that lie side by side share a pair:
+// the two halves of case 0x10 and of each AES round of case 0x14, two carry-less products of
+// 0x14 and 0x18 at a time, and two lanes of the final keyed Haraka-512/256. (512-bit registers
+// measured slower: where they are in use, a core may run its 128- and 256-bit vector work on
+// fewer ports.)
 //
-// Include only from a form's file, after nothing else: everything here has internal linkage,
-// so each form's copy is built with that form's instructions and none can stand in for
-// another's. A form supplies an Isa struct:
-//   case_mask(lo, hi, want)   bit k set where byte k of the 64 bytes lo ‖ hi equals want's
-//   if_odd(d, even, odd)      |odd| when d is odd, else |even|
-//   Lanes, lanes(bits)        which 128-bit lanes of a looped case's eight take part
-//   kept(lanes, h, v)         v with only its lanes of pair h (lanes 2h, 2h + 1) kept
+// Include only from a form's file: everything here has internal linkage, so each form's copy
+// is built with that form's instructions and none can stand in for another's. Nothing here
+// names an instruction; a form supplies a primitive struct Isa with
+//   V                          one 16-byte key entry in a register
+//   the block primitives of crypto/keyed_mix/ops_x86.h on V (load, store, zero, xor_, cl, mh,
+//                              aes, lo32, hi32, low64, xor_low32, and_, or_, pick, splat64,
+//                              shuffle, high_word, reduce64)
+//   if_odd(d, even, odd)       |odd| when d is odd, else |even|
+//   Pair                       two entries side by side, the first one low
+//   load_pair(p), store_pair(p, v)
+//                              32 bytes at a 16-byte aligned p; 32-byte aligned p
+//   join(lo, hi), low(v), high(v), xor_pair, zero_pair()
+//   aes_pair(x, k), cl_pair(x) aes and cl on both halves
+//   interleave(v)              (lo32(low, high), hi32(low, high)): 0x10's word interleave
+//   mix(a, b)                  the Haraka-512 word interleave of (s0, s1) in a, (s2, s3) in b
+//   Lanes, lanes(bits)         which of a looped case's eight rounds take part
+//   kept(lanes, h, v)          v with only its halves of rounds 2h, 2h + 1 kept
 //   xor_kept(sum, lanes, h, v) sum ^ kept(lanes, h, v)
-//   mix(a, b)                 the Haraka-512 word interleave of (s0, s1) in a, (s2, s3) in b
+//   Cases, load_cases(bytes)   the group's 64 case bytes, read once per iteration
+//   case_mask(cases, want)     bit k set where case byte k equals want
+//   lowest(m), clear_lowest(m) the index of the lowest set bit of a nonzero 64-bit m; m
+//                              without it
+//   lowest8(u), popcount8(u)   for u below 256: the index of its lowest set bit (8 when u is
+//                              0), the number of its set bits
 // and then defines its entry points with FLIGHT_FORM_ENTRY_POINTS.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <immintrin.h>
 
-#include "crypto/keyed_mix/ops_x86.h"
+#include "crypto/base/bytes.h"
+#include "crypto/base/layout.h"
+#include "crypto/keyed_mix/mix_cases.h"
 #include "crypto/nonce/kernels.h"
 #include "crypto/nonce/nonce_block.h"
 #include "crypto/zantu_hash.h"
@@ -39,20 +57,79 @@ static_assert(kGroup == 64, "a group's case masks are 64-bit words");
 constexpr size_t kStartOffset = 16 * kStartEntry; // the accumulator's start entry
 constexpr uint8_t kNoCase = 0xff;                 // a slot left empty by a short group
 
+// kIdentityMap: the map of a nonce that has written nothing.
+struct IdentityMap {
+    alignas(64) uint16_t v[kKeyEntries];
+    constexpr IdentityMap() : v() {
+        for (int e = 0; e < kKeyEntries; ++e)
+            v[e] = static_cast<uint16_t>(2 * e);
+    }
+};
+constexpr IdentityMap kIdentityMap;
+
+// KeyOverlay: the group's keys as one shared copy of the thread's key, and per nonce a slab of
+// its mixing's 64 writes (write k to slot k) and a map that says for each entry where its
+// current value lies: arena + 8 * map[entry], in the shared copy for an entry the nonce has
+// not written. So a read is one map load and one entry load, with no test, and the restore
+// resets the maps alone. (A full copy per nonce, 0.6 MB for the group, ran no faster than the
+// two lanes on a core with 512 KiB of second-level cache; groups of 16 or 20 copies fit, but
+// lose as much to the more frequent loop exits.)
+struct KeyOverlay {
+    static constexpr int kSlabEntries = 64;
+    // View: one nonce's key.
+    struct View {
+        char* arena;
+        uint16_t* map;
+        unsigned slab; // the slab's first entry, in map units
+        // Range: the entries from one on.
+        struct Range {
+            const char* arena;
+            const uint16_t* map;
+            // at returns where entry k of the range lies.
+            FLIGHT_INLINE const char* at(size_t k) const { return arena + 8 * size_t{map[k]}; }
+        };
+        // at returns where the entry at byte offset off lies.
+        FLIGHT_INLINE const char* at(size_t off) const { return arena + 8 * size_t{map[off >> 4]}; }
+        // range returns the entries from byte offset off on.
+        FLIGHT_INLINE Range range(size_t off) const { return {arena, map + (off >> 4)}; }
+        // slot returns where write k (0..63) of the mixing, to the entry at byte offset off,
+        // goes, and maps the entry there.
+        FLIGHT_INLINE char* slot(int k, size_t off) const {
+            const unsigned unit = slab + 2 * static_cast<unsigned>(k);
+            map[off >> 4] = static_cast<uint16_t>(unit);
+            return arena + 8 * size_t{unit};
+        }
+    };
+    alignas(64) char arena[16 * (kKeyEntries + kGroup * kSlabEntries)];
+    alignas(64) uint16_t map[kGroup][kKeyEntries];
+    static_assert(2 * (kKeyEntries + kGroup * kSlabEntries) <= 65536, "map units fit 16 bits");
+
+    // view returns nonce j's key.
+    FLIGHT_INLINE View view(unsigned j) {
+        return {arena, map[j], 2 * (kKeyEntries + kSlabEntries * j)};
+    }
+    // begin copies the thread's key into the shared copy; the maps already point there.
+    void begin(const char* key) { std::memcpy(arena, key, kKeyBytes); }
+    // restore maps every entry of the first |count| nonces to the shared copy again: one copy
+    // of a whole map is fewer and more regular stores than the nonce's 64 scattered ones.
+    void restore(int count) {
+        for (int j = 0; j < count; ++j)
+            std::memcpy(map[j], kIdentityMap.v, sizeof map[j]);
+    }
+};
+
 // The nonces in flight, field by field, so that one step's items share few cache lines: the
 // whole group's accumulators, selectors and working blocks stay in the first-level cache
 // while the key entries stream through it. pair[j][s] holds P and Q of a selector whose low
 // bits are s, side by side: (W[s], W[s ^ 1]); so pair[j][s ^ 1] is (Q, P).
 struct Flight {
     alignas(64) uint8_t case_of[kGroup]; // each nonce's next case, mix_case_of(sel)
-    alignas(64) __m128i acc[kGroup];
-    alignas(64) __m128i pair[kGroup][4][2];
-    alignas(64) __m128i clw[kGroup][4];   // CL(W[s])
-    alignas(64) uint64_t sel[32][kGroup]; // every iteration's selector, for the restore
-    alignas(64) char keys[kGroup][kKeyBytes];
-    uint64_t word[kGroup]; // digest bytes 24..31 of each nonce of the last group
+    alignas(64) char acc[kGroup][16];
+    alignas(64) char pair[kGroup][4][32];
+    alignas(64) char clw[kGroup][4][16]; // CL(W[s])
+    uint64_t word[kGroup];               // digest bytes 24..31 of each nonce of the last group
     NonceBlock block;
-    const char* backup; // the thread's backup of the indexed entries
+    KeyOverlay keys;
 };
 
 // kRev8.v[u]: u with its 8 bits in reverse order. The looped cases test bit 28 + n - m of the
@@ -70,142 +147,126 @@ struct Rev8 {
 };
 constexpr Rev8 kRev8;
 
-// 0x10's interleave of (x, y) held side by side: words x0 y0 x1 y1 x2 y2 x3 y3. Plain words,
-// here and in the forms: a vector constant at namespace scope would be built at start-up, on
-// any processor.
-alignas(32) constexpr int32_t kInterleave[8] = {0, 4, 1, 5, 2, 6, 3, 7};
-
-FLIGHT_INLINE __m128i x_(__m128i a, __m128i b) {
-    return FastOps::xor_(a, b);
-}
-FLIGHT_INLINE __m128i cl(__m128i x) {
-    return FastOps::cl(x);
-}
-FLIGHT_INLINE __m256i cl256(__m256i x) {
-    return _mm256_clmulepi64_epi128(x, x, 0x10);
-}
-FLIGHT_INLINE __m128i mh(__m128i a, __m128i b) {
-    return FastOps::mh(a, b);
-}
-FLIGHT_INLINE __m128i ld(const char* p) {
-    return FastOps::load(p);
-}
-FLIGHT_INLINE void st(char* p, __m128i v) {
-    FastOps::store(p, v);
-}
-FLIGHT_INLINE __m256i ld256(const void* p) {
-    return _mm256_loadu_si256(static_cast<const __m256i*>(p));
-}
-FLIGHT_INLINE void st256(void* p, __m256i v) {
-    _mm256_store_si256(static_cast<__m256i*>(p), v);
-}
 // opaque hides a value's origin from the optimizer, which would otherwise turn a selection
 // that depends on it back into a branch, and a branch on these values is a coin toss.
 FLIGHT_INLINE unsigned opaque(unsigned v) {
     __asm__("" : "+r"(v));
     return v;
 }
-FLIGHT_INLINE __m256i join(__m128i lo, __m128i hi) {
-    return _mm256_inserti128_si256(_mm256_castsi128_si256(lo), hi, 1);
+
+// low64_at reads the low 8 bytes of an entry in memory.
+FLIGHT_INLINE uint64_t low64_at(const char* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
 }
-FLIGHT_INLINE __m128i fold(__m256i v) {
-    return x_(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+
+// pair_at loads entries k and k + 1 of a range of a nonce's key.
+template <class Isa>
+FLIGHT_INLINE typename Isa::Pair pair_at(const KeyOverlay::View::Range& range, size_t k) {
+    return Isa::join(Isa::load(range.at(k)), Isa::load(range.at(k + 1)));
 }
 
 // step runs iteration i of case C (mix_case_of(sel)) on nonce j and files its next case.
 template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i) {
-    __m128i acc = f.acc[j];
-    uint64_t sel;
-    std::memcpy(&sel, &f.acc[j], sizeof sel);
-    f.sel[i][j] = sel;
-    char* const key = f.keys[j];
-    char* const kr = key + mix_r_offset(sel);
-    char* const kx = key + mix_x_offset(sel);
+    using V = typename Isa::V;
+    using Pair = typename Isa::Pair;
+    V acc = Isa::load(f.acc[j]);
+    const uint64_t sel = low64_at(f.acc[j]);
+    const KeyOverlay::View key = f.keys.view(j);
+    const size_t r_off = mix_r_offset(sel), x_off = mix_x_offset(sel);
     const unsigned s = sel & 3;
-    const __m128i(&pair)[4][2] = f.pair[j];
-    const __m128i* const clw = f.clw[j];
-    const __m128i p = pair[s][0], q = pair[s][1];
-    const __m128i t1 = ld(kx), t2 = ld(kr);
+    const char(&pair)[4][32] = f.pair[j];
+    const char(&clw)[4][16] = f.clw[j];
+    const V p = Isa::load(pair[s]), q = Isa::load(pair[s] + 16);
+    const V t1 = Isa::load(key.at(x_off)), t2 = Isa::load(key.at(r_off));
+    const KeyOverlay::View::Range kr = key.range(r_off); // K[R], K[R + 1], ...
+    const auto x_ = [](V a, V b) __attribute__((always_inline)) {
+        return Isa::xor_(a, b);
+    };
+    // The iteration's first and second write, in that order: when R is X the second stays.
+    const auto put = [&](int nth, size_t off, V v) __attribute__((always_inline)) {
+        Isa::store(key.slot(2 * i + nth, off), v);
+    };
 
     if constexpr (C == 0x00) {
-        acc = x_(acc, cl(x_(q, t1)));
-        st(kr, x_(t1, mh(acc, t1)));
-        acc = x_(acc, cl(x_(p, t2)));
-        st(kx, x_(t2, mh(acc, t2)));
+        acc = x_(acc, Isa::cl(x_(q, t1)));
+        put(0, r_off, x_(t1, Isa::mh(acc, t1)));
+        acc = x_(acc, Isa::cl(x_(p, t2)));
+        put(1, x_off, x_(t2, Isa::mh(acc, t2)));
     } else if constexpr (C == 0x04) {
-        acc = x_(acc, x_(clw[s], cl(x_(p, t2))));
-        st(kx, x_(t2, mh(acc, t2)));
+        acc = x_(acc, x_(Isa::load(clw[s]), Isa::cl(x_(p, t2))));
+        put(0, x_off, x_(t2, Isa::mh(acc, t2)));
         acc = x_(acc, x_(q, t1));
-        st(kr, x_(t1, mh(acc, t1)));
+        put(1, r_off, x_(t1, Isa::mh(acc, t1)));
     } else if constexpr (C == 0x08) {
         acc = x_(acc, x_(p, t1));
-        st(kr, x_(t1, mh(acc, t1)));
-        acc = x_(acc, x_(clw[s ^ 1], cl(x_(q, t2))));
-        st(kx, x_(t2, mh(acc, t2)));
+        put(0, r_off, x_(t1, Isa::mh(acc, t1)));
+        acc = x_(acc, x_(Isa::load(clw[s ^ 1]), Isa::cl(x_(q, t2))));
+        put(1, x_off, x_(t2, Isa::mh(acc, t2)));
     } else if constexpr (C == 0x0c) {
         // The odd and even arms are blended: their choice is a coin toss for the predictor.
         acc = x_(acc, x_(q, t2));
-        const int64_t d = dividend_of(static_cast<uint64_t>(_mm_cvtsi128_si64(acc)));
-        acc = x_(acc, _mm_cvtsi32_si128(static_cast<int>(rem_low32(d, divisor_of(sel)))));
-        st(kx, x_(t2, mh(acc, t2)));
-        acc = x_(acc, Isa::if_odd(d, p, x_(clw[s], cl(x_(p, t1)))));
-        st(kr, Isa::if_odd(d, t1, x_(t1, mh(acc, t1))));
+        const int64_t d = dividend_of(Isa::low64(acc));
+        acc = Isa::xor_low32(acc, rem_low32(d, divisor_of(sel)));
+        put(0, x_off, x_(t2, Isa::mh(acc, t2)));
+        acc = x_(acc, Isa::if_odd(d, p, x_(Isa::load(clw[s]), Isa::cl(x_(p, t1)))));
+        put(1, r_off, Isa::if_odd(d, t1, x_(t1, Isa::mh(acc, t1))));
     } else if constexpr (C == 0x10) {
         // (x, y) = (Q, P) side by side; each round's keys are two entries apart per half, so
-        // one 32-byte load feeds both halves, and the word interleave is one permute.
-        const __m256i interleave = _mm256_load_si256(reinterpret_cast<const __m256i*>(kInterleave));
-        __m256i xy = ld256(&pair[s ^ 1]);
+        // one pair load feeds both halves, and the word interleave is one permute.
+        Pair xy = Isa::load_pair(pair[s ^ 1]);
 #pragma GCC unroll 3
         for (int r = 0; r < 3; ++r) {
-            xy = _mm256_aesenc_epi128(xy, ld256(kr + 64 * r));
-            xy = _mm256_aesenc_epi128(xy, ld256(kr + 64 * r + 32));
-            xy = _mm256_permutevar8x32_epi32(xy, interleave);
+            xy = Isa::aes_pair(xy, pair_at<Isa>(kr, 4 * r));
+            xy = Isa::aes_pair(xy, pair_at<Isa>(kr, 4 * r + 2));
+            xy = Isa::interleave(xy);
         }
-        acc = x_(acc, fold(xy));
-        st(kx, x_(t2, mh(acc, t2)));
-        st(kr, t1);
+        acc = x_(acc, x_(Isa::low(xy), Isa::high(xy)));
+        put(0, x_off, x_(t2, Isa::mh(acc, t2)));
+        put(1, r_off, t1);
     } else if constexpr (C == 0x14) {
         // Rounds m = 0..n do not read acc, so they all run side by side. Carry-less rounds:
         // all eight possible products of K[R..R+7], two at a time, the unused ones dropped.
-        // AES rounds: four slots, taken in order, summed as prefixes so that the round count
-        // picks the sum; more slots in the rare case of more rounds.
+        // AES rounds: three slots, taken in order, summed as prefixes so that the round count
+        // picks the sum; more slots in the less common case of more rounds (about one step in
+        // five: a fourth slot on every step measured slower than the mispredictions it saves).
         const unsigned n = static_cast<unsigned>(mix_last_round_of(sel));
         const unsigned u = mix_round_tests(sel);
         const unsigned cl_lanes = kRev8.v[u] >> (7 - n);
         unsigned aes_lanes = kRev8.v[u ^ 0xff] >> (7 - n);
-        const unsigned aes_rounds = static_cast<unsigned>(_mm_popcnt_u32(aes_lanes));
-        const __m256i pat = ld256(&pair[s ^ (~n & 1)]);
+        const unsigned aes_rounds = Isa::popcount8(aes_lanes);
+        const Pair pat = Isa::load_pair(pair[s ^ (~n & 1)]);
         const typename Isa::Lanes lanes = Isa::lanes(cl_lanes);
-        __m256i sum = _mm256_setzero_si256();
+        Pair sum = Isa::zero_pair();
 #pragma GCC unroll 4
         for (int h = 0; h < 4; ++h)
-            sum = Isa::xor_kept(sum, lanes, h, cl256(_mm256_xor_si256(ld256(kr + 32 * h), pat)));
+            sum = Isa::xor_kept(sum, lanes, h,
+                                Isa::cl_pair(Isa::xor_pair(pair_at<Isa>(kr, 2 * h), pat)));
         // y of round m is P when n - m is even, else Q: pair[s] holds P then Q.
-        const char* const ys = reinterpret_cast<const char*>(&pair[s][0]);
+        const char* const ys = pair[s];
         const unsigned n16 = n << 4;
-        alignas(32) __m256i prefix[5];
-        prefix[0] = _mm256_setzero_si256();
-        const auto aes_round = [&](unsigned t, __m256i acc_xy) __attribute__((always_inline)) {
-            const unsigned m16 = (_tzcnt_u32(aes_lanes) & 7) << 4;
-            aes_lanes = _blsr_u32(aes_lanes);
-            __m256i xy = join(ld(kr + m16), ld(ys + ((n16 ^ m16) & 16)));
-            xy = _mm256_aesenc_epi128(xy, ld256(kr + m16 + 16 + 64 * t));
-            xy = _mm256_aesenc_epi128(xy, ld256(kr + m16 + 48 + 64 * t));
-            return _mm256_xor_si256(acc_xy, xy);
+        Pair prefix[4];
+        prefix[0] = Isa::zero_pair();
+        const auto aes_round = [&](size_t t, Pair acc_xy) __attribute__((always_inline)) {
+            const size_t m = Isa::lowest8(aes_lanes) & 7;
+            aes_lanes &= aes_lanes - 1;
+            Pair xy = Isa::join(Isa::load(kr.at(m)), Isa::load(ys + ((n16 ^ (m << 4)) & 16)));
+            xy = Isa::aes_pair(xy, pair_at<Isa>(kr, m + 1 + 4 * t));
+            xy = Isa::aes_pair(xy, pair_at<Isa>(kr, m + 3 + 4 * t));
+            return Isa::xor_pair(acc_xy, xy);
         };
         prefix[1] = aes_round(0, prefix[0]);
         prefix[2] = aes_round(1, prefix[1]);
         prefix[3] = aes_round(2, prefix[2]);
-        prefix[4] = aes_round(3, prefix[3]);
-        __m256i xy_sum = prefix[opaque(aes_rounds < 4 ? aes_rounds : 4)];
-        if (__builtin_expect(aes_rounds > 4, 0))
-            for (unsigned t = 4; t < aes_rounds; ++t)
-                xy_sum = aes_round(t, xy_sum);
-        const __m128i xs = _mm256_castsi256_si128(xy_sum),
-                      ys2 = _mm256_extracti128_si256(xy_sum, 1);
-        acc = x_(acc, x_(fold(sum), x_(_mm_unpacklo_epi32(xs, ys2), _mm_unpackhi_epi32(xs, ys2))));
-        st(kx, x_(t2, mh(acc, t2)));
-        st(kr, t1);
+        Pair xy_sum = prefix[opaque(aes_rounds < 3 ? aes_rounds : 3)];
+        for (size_t t = 3; __builtin_expect(aes_lanes != 0, 0);)
+            xy_sum = aes_round(t++, xy_sum); // clears a bit of aes_lanes
+        const V xs = Isa::low(xy_sum), ys2 = Isa::high(xy_sum);
+        acc = x_(acc,
+                 x_(x_(Isa::low(sum), Isa::high(sum)), x_(Isa::lo32(xs, ys2), Isa::hi32(xs, ys2))));
+        put(0, x_off, x_(t2, Isa::mh(acc, t2)));
+        put(1, r_off, t1);
     } else if constexpr (C == 0x18) {
         // All eight rounds' operands at once; remainders only where a round takes them; then
         // the chain through acc, eight fixed rounds with the unused ones masked off.
@@ -214,147 +275,131 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
         unsigned rem_lanes = kRev8.v[u] >> (7 - n);
         const unsigned last_is_rem = (rem_lanes >> n) & 1;
         const unsigned mul_lanes = kRev8.v[u ^ 0xff] >> (7 - n);
-        const __m256i pat_r = ld256(&pair[s ^ (~n & 1)]);
-        const __m256i pat_m = ld256(&pair[s ^ (n & 1)]);
+        const Pair pat_r = Isa::load_pair(pair[s ^ (~n & 1)]);
+        const Pair pat_m = Isa::load_pair(pair[s ^ (n & 1)]);
         const typename Isa::Lanes lanes = Isa::lanes(mul_lanes);
         // kmul holds only the multiply rounds' products: MH(acc, 0) is 0, so the other rounds
         // leave acc to their remainders, which are 0 where a round takes none.
-        alignas(32) __m128i kd[8], kmul[8], rem[9]; // rem[8]: where unused slots write
+        alignas(32) char kd[8][16], kmul[8][16], rem[9][16]; // rem[8]: where unused slots write
 #pragma GCC unroll 4
         for (int h = 0; h < 4; ++h) {
-            const __m256i e = ld256(kr + 32 * h);
-            st256(kd + 2 * h, _mm256_xor_si256(e, pat_r));
-            st256(kmul + 2 * h, Isa::kept(lanes, h, cl256(_mm256_xor_si256(e, pat_m))));
-            st256(rem + 2 * h, _mm256_setzero_si256());
+            const Pair e = pair_at<Isa>(kr, 2 * h);
+            Isa::store_pair(kd[2 * h], Isa::xor_pair(e, pat_r));
+            Isa::store_pair(kmul[2 * h],
+                            Isa::kept(lanes, h, Isa::cl_pair(Isa::xor_pair(e, pat_m))));
+            Isa::store_pair(rem[2 * h], Isa::zero_pair());
         }
-        // Four remainder slots, taken in order, and more in the rare case of more rounds.
+        // Four remainder slots, taken in order, and more in the rare case of more rounds. A slot
+        // with no round left writes rem[8]: its index comes from the bits alone, as a test of
+        // the count would let the compiler branch on it.
         const int64_t dv = divisor_of(sel);
-        const unsigned rem_rounds = static_cast<unsigned>(_mm_popcnt_u32(rem_lanes));
-        const auto rem_round = [&](unsigned t) __attribute__((always_inline)) {
-            const unsigned m = _tzcnt_u32(rem_lanes) & 7;
-            rem_lanes = _blsr_u32(rem_lanes);
-            const uint64_t d = static_cast<uint64_t>(_mm_cvtsi128_si64(kd[m]));
-            const unsigned to = opaque(t < rem_rounds ? m : 8);
-            rem[to] = _mm_cvtsi32_si128(static_cast<int>(rem_low32(dividend_of(d), dv)));
+        const auto rem_round = [&]() __attribute__((always_inline)) {
+            const unsigned m = Isa::lowest8(rem_lanes);
+            rem_lanes &= rem_lanes - 1;
+            const uint64_t d = low64_at(kd[m & 7]);
+            Isa::store(rem[m], Isa::xor_low32(Isa::zero(), rem_low32(dividend_of(d), dv)));
         };
-        rem_round(0);
-        rem_round(1);
-        rem_round(2);
-        rem_round(3);
-        if (__builtin_expect(rem_rounds > 4, 0))
-            for (unsigned t = 4; t < rem_rounds; ++t)
-                rem_round(t);
+        rem_round();
+        rem_round();
+        rem_round();
+        rem_round();
+        if (__builtin_expect(rem_lanes != 0, 0))
+            while (rem_lanes)
+                rem_round();
 #pragma GCC unroll 8
         for (int m = 0; m < 8; ++m)
-            acc = x_(x_(acc, rem[m]), mh(acc, kmul[m]));
-        const __m128i* last[2] = {kmul, kd};
-        st(kx, last[opaque(last_is_rem)][n]);
-        st(kr, x_(t1, acc));
+            acc = x_(x_(acc, Isa::load(rem[m])), Isa::mh(acc, Isa::load(kmul[m])));
+        const char(*const last[2])[16] = {kmul, kd};
+        put(0, x_off, Isa::load(last[opaque(last_is_rem)][n]));
+        put(1, r_off, x_(t1, acc));
     } else {
         static_assert(C == 0x1c, "one branch per case");
-        acc = x_(acc, cl(x_(p, t1)));
-        st(kr, x_(t1, mh(acc, t1)));
+        acc = x_(acc, Isa::cl(x_(p, t1)));
+        put(0, r_off, x_(t1, Isa::mh(acc, t1)));
         acc = x_(acc, x_(q, t2));
-        st(kx, x_(t2, mh(acc, t2)));
+        put(1, x_off, x_(t2, Isa::mh(acc, t2)));
     }
-    f.acc[j] = acc;
-    f.case_of[j] = static_cast<uint8_t>(mix_case_of(static_cast<uint64_t>(_mm_cvtsi128_si64(acc))));
+    Isa::store(f.acc[j], acc);
+    f.case_of[j] = static_cast<uint8_t>(mix_case_of(Isa::low64(acc)));
 }
 
 // run_case runs iteration i of case C on every nonce whose bit is set in |mask|.
 template <class Isa, int C> FLIGHT_INLINE void run_case(Flight& f, uint64_t mask, int i) {
     while (mask) {
-        const unsigned j = static_cast<unsigned>(_tzcnt_u64(mask));
-        mask = _blsr_u64(mask);
+        const unsigned j = Isa::lowest(mask);
+        mask = Isa::clear_lowest(mask);
         step<Isa, C>(f, j, i);
     }
 }
 
 // finish returns digest bytes 24..31 of nonce j: the reduction, the second tail fill, and
-// Haraka-512/256 with its four lanes in two registers under the key window the mixing chose.
+// Haraka-512/256 with its four lanes in two pairs under the key window the mixing chose.
 template <class Isa>
-FLIGHT_INLINE uint64_t finish(const Flight& f, int j, __m256i s01, __m128i s3) {
+FLIGHT_INLINE uint64_t finish(Flight& f, int j, typename Isa::Pair s01, typename Isa::V s3) {
+    using V = typename Isa::V;
+    using Pair = typename Isa::Pair;
     const NonceBlock& nb = f.block;
-    const uint64_t v = FastOps::reduce64(f.acc[j]);
-    const __m128i vv = _mm_set1_epi64x(static_cast<int64_t>(v));
-    const __m128i* shuffle = reinterpret_cast<const __m128i*>(nb.fill_shuffle);
-    const __m128i* mask = reinterpret_cast<const __m128i*>(nb.fill_mask);
-    const __m128i t2 = _mm_blendv_epi8(f.pair[j][2][0], _mm_shuffle_epi8(vv, shuffle[0]), mask[0]);
-    const __m128i t3 = _mm_blendv_epi8(s3, _mm_shuffle_epi8(vv, shuffle[1]), mask[1]);
-    const char* rc = f.keys[j] + 16 * (v & kEntryIndexMask);
-    __m256i a = s01, b = join(t2, t3);
+    const uint64_t v = Isa::reduce64(Isa::load(f.acc[j]));
+    const V t2 = second_fill<Isa>(nb, 0, Isa::load(f.pair[j][2]), v);
+    const V t3 = second_fill<Isa>(nb, 1, s3, v);
+    const KeyOverlay::View::Range rc =
+        f.keys.view(static_cast<unsigned>(j)).range(16 * (v & kEntryIndexMask));
+    Pair a = s01, b = Isa::join(t2, t3);
 #pragma GCC unroll 5
     for (int r = 0; r < 5; ++r) {
-        a = _mm256_aesenc_epi128(a, ld256(rc + 128 * r));
-        b = _mm256_aesenc_epi128(b, ld256(rc + 128 * r + 32));
-        a = _mm256_aesenc_epi128(a, ld256(rc + 128 * r + 64));
-        b = _mm256_aesenc_epi128(b, ld256(rc + 128 * r + 96));
+        a = Isa::aes_pair(a, pair_at<Isa>(rc, 8 * r));
+        b = Isa::aes_pair(b, pair_at<Isa>(rc, 8 * r + 2));
+        a = Isa::aes_pair(a, pair_at<Isa>(rc, 8 * r + 4));
+        b = Isa::aes_pair(b, pair_at<Isa>(rc, 8 * r + 6));
         if (r < 4) Isa::mix(a, b);
     }
     // out[24..31]: words 2 of s0 and of s2 after the last AES steps, XORed with the input s3.
-    const __m128i out =
-        x_(_mm_unpackhi_epi32(_mm256_castsi256_si128(a), _mm256_castsi256_si128(b)), t3);
-    return static_cast<uint64_t>(_mm_cvtsi128_si64(out));
+    return Isa::low64(Isa::xor_(Isa::hi32(Isa::low(a), Isa::low(b)), t3));
 }
 
-// restore puts back, from the backup, every entry the group's mixing wrote.
-FLIGHT_INLINE void restore(Flight& f, int count) {
-    for (int i = 0; i < 32; ++i) {
-        for (int j = 0; j < count; ++j) {
-            const uint64_t sel = f.sel[i][j];
-            const uint64_t r = mix_r_offset(sel), x = mix_x_offset(sel);
-            st(f.keys[j] + r, ld(f.backup + r));
-            st(f.keys[j] + x, ld(f.backup + x));
-        }
-    }
-}
-
-// run_group hashes nonces first .. first + count - 1 (count at most kGroup) into f.word.
+// run_group hashes nonces first .. first + count - 1 (count at most kGroup) into f.word,
+// then puts the keys back as they were.
 template <class Isa> void run_group(Flight& f, uint32_t first, int count) {
-    const __m128i* block = reinterpret_cast<const __m128i*>(f.block.s);
-    const __m128i s0 = block[0], s1 = block[1], s3 = block[3];
-    const __m128i nonce_mask = ld(reinterpret_cast<const char*>(f.block.nonce_mask));
-    const __m128i w1 = x_(s1, s3), cl_w1 = cl(w1), cl_w3 = cl(s3);
-    const __m128i start = ld(f.keys[0] + kStartOffset);
-    const uint8_t start_case =
-        static_cast<uint8_t>(mix_case_of(static_cast<uint64_t>(_mm_cvtsi128_si64(start))));
+    using V = typename Isa::V;
+    const char* const block = reinterpret_cast<const char*>(f.block.s);
+    const V s0 = Isa::load(block), s1 = Isa::load(block + 16), s3 = Isa::load(block + 48);
+    const V w1 = Isa::xor_(s1, s3), cl_w1 = Isa::cl(w1), cl_w3 = Isa::cl(s3);
+    const V start = Isa::load(f.keys.view(0).at(kStartOffset));
+    const uint8_t start_case = static_cast<uint8_t>(mix_case_of(Isa::low64(start)));
     for (int j = 0; j < count; ++j) {
-        // Nonce bytes go to block bytes 44..46, i.e. bytes 12..14 of s2.
-        const __m128i nonce = _mm_slli_si128(
-            _mm_cvtsi32_si128(static_cast<int>(first + static_cast<uint32_t>(j))), 12);
-        const __m128i s2 = _mm_or_si128(block[2], _mm_and_si128(nonce, nonce_mask));
-        const __m128i w0 = x_(s0, s2);
-        __m128i(&pair)[4][2] = f.pair[j];
-        pair[0][0] = w0, pair[0][1] = w1;
-        pair[1][0] = w1, pair[1][1] = w0;
-        pair[2][0] = s2, pair[2][1] = s3;
-        pair[3][0] = s3, pair[3][1] = s2;
-        __m128i* clw = f.clw[j];
-        clw[0] = cl(w0), clw[1] = cl_w1, clw[2] = cl(s2), clw[3] = cl_w3;
-        f.acc[j] = start;
+        const V s2 =
+            with_nonce<Isa>(f.block, Isa::load(block + 32), first + static_cast<uint32_t>(j));
+        const V w0 = Isa::xor_(s0, s2);
+        char(&pair)[4][32] = f.pair[j];
+        Isa::store(pair[0], w0), Isa::store(pair[0] + 16, w1);
+        Isa::store(pair[1], w1), Isa::store(pair[1] + 16, w0);
+        Isa::store(pair[2], s2), Isa::store(pair[2] + 16, s3);
+        Isa::store(pair[3], s3), Isa::store(pair[3] + 16, s2);
+        char(&clw)[4][16] = f.clw[j];
+        Isa::store(clw[0], Isa::cl(w0)), Isa::store(clw[1], cl_w1);
+        Isa::store(clw[2], Isa::cl(s2)), Isa::store(clw[3], cl_w3);
+        Isa::store(f.acc[j], start);
         f.case_of[j] = start_case;
     }
     for (int j = count; j < kGroup; ++j)
         f.case_of[j] = kNoCase;
 
-#define FLIGHT_CASE_MASK(hex, kind, Isa)                                                           \
-    const uint64_t mask_##hex = Isa::case_mask(lo, hi, _mm256_set1_epi8(0x##hex));
+#define FLIGHT_CASE_MASK(hex, kind, Isa) const uint64_t mask_##hex = Isa::case_mask(cases, 0x##hex);
 #define FLIGHT_RUN_CASE(hex, kind, Isa) run_case<Isa, 0x##hex>(f, mask_##hex, i);
     // Every case's mask first, as the steps refile their nonces' next cases; then the cases in
     // the list's order.
     for (int i = 0; i < 32; ++i) {
-        const __m256i lo = _mm256_load_si256(reinterpret_cast<const __m256i*>(f.case_of));
-        const __m256i hi = _mm256_load_si256(reinterpret_cast<const __m256i*>(f.case_of + 32));
+        const typename Isa::Cases cases = Isa::load_cases(f.case_of);
         KEYED_MIX_CASES(FLIGHT_CASE_MASK, Isa)
         KEYED_MIX_CASES(FLIGHT_RUN_CASE, Isa)
     }
 #undef FLIGHT_RUN_CASE
 #undef FLIGHT_CASE_MASK
 
-    const __m256i s01 = join(s0, s1);
+    const typename Isa::Pair s01 = Isa::join(s0, s1);
     for (int j = 0; j < count; ++j)
         f.word[j] = finish<Isa>(f, j, s01, s3);
-    restore(f, count);
+    f.keys.restore(count);
 }
 
 // The thread's working memory, made on first use and freed when the thread ends.
@@ -370,19 +415,15 @@ Flight* flight_for_thread() {
         if (posix_memalign(&p, 64, sizeof(Flight)) != 0) return nullptr;
         std::memset(p, 0, sizeof(Flight)); // its pages now, not at some later batch
         thread_flight.flight = static_cast<Flight*>(p);
+        thread_flight.flight->keys.restore(kGroup);
     }
     return thread_flight.flight;
 }
 
-// begin captures the hasher's block and copies the thread's key into every nonce's copy.
-// Always a full copy (about 0.6 MB, some tens of microseconds per batch): nothing but the
-// copy itself can vouch that the copies still match the key.
+// begin captures the hasher's block and gives every nonce the thread's key.
 void begin(Flight& f, const CZantuHashV2& hasher) {
-    const char* key = reinterpret_cast<const char*>(ThreadKeyBuffer());
-    f.backup = key + kBackupOffset;
     capture_nonce_block(hasher, f.block);
-    for (int j = 0; j < kGroup; ++j)
-        std::memcpy(f.keys[j], key, kKeyBytes);
+    f.keys.begin(reinterpret_cast<const char*>(ThreadKeyBuffer()));
 }
 
 // flight_scan and flight_words are the form's kernel.
@@ -425,8 +466,8 @@ bool flight_words(CZantuHashV2& hasher, uint32_t first, uint32_t count, uint64_t
 
 } // namespace
 
-// FLIGHT_FORM_ENTRY_POINTS defines the form's kernel, as declared in
-// crypto/nonce/kernels.h, over the form's Isa struct.
+// FLIGHT_FORM_ENTRY_POINTS defines the form's kernel, as declared in crypto/nonce/kernels.h,
+// over the form's Isa struct.
 #define FLIGHT_FORM_ENTRY_POINTS(form, Isa)                                                        \
     const size_t kFlightWorkingBytes_##form = sizeof(Flight);                                      \
     bool flight_reserve_##form() {                                                                 \

@@ -32,6 +32,9 @@ constexpr uint32_t kFlightGroup = 64;
     bool flight_reserve_##form();                                                                  \
     extern const size_t kFlightWorkingBytes_##form;
 #if defined(__x86_64__)
+FLIGHT_KERNEL_DECLARATIONS(128)
 FLIGHT_KERNEL_DECLARATIONS(avx2)
 FLIGHT_KERNEL_DECLARATIONS(avx512)
+#elif defined(__aarch64__)
+FLIGHT_KERNEL_DECLARATIONS(arm64)
 #endif

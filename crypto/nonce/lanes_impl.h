@@ -359,23 +359,18 @@ ZANTU_INLINE void hash_lanes(vec128 (*keys)[kKeyEntries], const NonceBlock& nb,
     B acc[Lanes], s2[Lanes];
     LaneStart<Ops> start[Lanes];
     const B s0 = Ops::load(nb.s), s1 = Ops::load(nb.s + 16), s3 = Ops::load(nb.s + 48);
-    const B block2 = Ops::load(nb.s + 32), nonce_mask = Ops::load(nb.nonce_mask);
+    const B block2 = Ops::load(nb.s + 32);
 #pragma GCC unroll 4
     for (int l = 0; l < Lanes; ++l) {
-        // Nonce bytes go to block bytes 44..46, i.e. bytes 12..14 of s2.
-        const B nonce = Ops::high_word(first + static_cast<uint32_t>(l));
-        s2[l] = Ops::or_(block2, Ops::and_(nonce, nonce_mask));
+        s2[l] = with_nonce<Ops>(nb, block2, first + static_cast<uint32_t>(l));
         start[l] = LaneStart<Ops>{reinterpret_cast<char*>(keys[l]), s2[l], touch[l]};
     }
     mix_lanes<Ops>(start, s0, s1, s3, acc);
-    const B shuffle2 = Ops::load(nb.fill_shuffle), shuffle3 = Ops::load(nb.fill_shuffle + 16);
-    const B mask2 = Ops::load(nb.fill_mask), mask3 = Ops::load(nb.fill_mask + 16);
 #pragma GCC unroll 4
     for (int l = 0; l < Lanes; ++l) {
         const uint64_t v = Ops::reduce64(acc[l]);
-        const B vv = Ops::splat64(v);
-        const B t2 = Ops::pick(s2[l], Ops::shuffle(vv, shuffle2), mask2);
-        const B t3 = Ops::pick(s3, Ops::shuffle(vv, shuffle3), mask3);
+        const B t2 = second_fill<Ops>(nb, 0, s2[l], v);
+        const B t3 = second_fill<Ops>(nb, 1, s3, v);
         words[l] = Ops::haraka512_rc_word(
             s0, s1, t2, t3, reinterpret_cast<const uint8_t*>(keys[l] + (v & kEntryIndexMask)));
     }

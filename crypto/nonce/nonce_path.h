@@ -60,8 +60,11 @@ struct NoncePath {
 extern const NoncePath kFinalizePath;
 extern const NoncePath kLanesPath;
 #if defined(__x86_64__)
+extern const NoncePath kFlight128Path;
 extern const NoncePath kFlightAvx2Path;
 extern const NoncePath kFlightAvx512Path;
+#elif defined(__aarch64__)
+extern const NoncePath kFlightPath;
 #endif
 extern const NoncePath* const kNoncePaths[];
 extern const size_t kNoncePathCount;

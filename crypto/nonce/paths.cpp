@@ -18,26 +18,31 @@ bool nothing_to_reserve() {
 
 } // namespace
 
-const NoncePath kFinalizePath = {"Finalize",    "finalize",     always, nothing_to_reserve,
-                                 finalize_scan, finalize_words, 0,      1,
-                                 nullptr};
-const NoncePath kLanesPath = {"two lanes",        "lanes",    fast_hash_decision,
-                              lanes_reserve,      lanes_scan, lanes_words,
-                              kLanesWorkingBytes, 1,          &kFinalizePath};
-
+// clang-format off
+// Each record: name, tag, decision, reserve, scan, words, working bytes, group, fallback.
+const NoncePath kFinalizePath = {"Finalize", "finalize", always, nothing_to_reserve,
+    finalize_scan, finalize_words, 0, 1, nullptr};
+const NoncePath kLanesPath = {"two lanes", "lanes", fast_hash_decision, lanes_reserve,
+    lanes_scan, lanes_words, kLanesWorkingBytes, 1, &kFinalizePath};
 #if defined(__x86_64__)
-const NoncePath kFlightAvx2Path = {"in flight (AVX2)",       "flight",         flight_avx2_decision,
-                                   flight_reserve_avx2,      flight_scan_avx2, flight_words_avx2,
-                                   kFlightWorkingBytes_avx2, kFlightGroup,     &kLanesPath};
-const NoncePath kFlightAvx512Path = {
-    "in flight (AVX-512)",      "flight512",        flight_avx512_decision,
-    flight_reserve_avx512,      flight_scan_avx512, flight_words_avx512,
-    kFlightWorkingBytes_avx512, kFlightGroup,       &kFlightAvx2Path};
-const NoncePath* const kNoncePaths[] = {&kFinalizePath, &kLanesPath, &kFlightAvx2Path,
-                                        &kFlightAvx512Path};
+const NoncePath kFlight128Path = {"in flight (128-bit)", "flight128", flight128_decision,
+    flight_reserve_128, flight_scan_128, flight_words_128, kFlightWorkingBytes_128,
+    kFlightGroup, &kLanesPath};
+const NoncePath kFlightAvx2Path = {"in flight (AVX2)", "flight", flight_avx2_decision,
+    flight_reserve_avx2, flight_scan_avx2, flight_words_avx2, kFlightWorkingBytes_avx2,
+    kFlightGroup, &kFlight128Path};
+const NoncePath kFlightAvx512Path = {"in flight (AVX-512)", "flight512", flight_avx512_decision,
+    flight_reserve_avx512, flight_scan_avx512, flight_words_avx512, kFlightWorkingBytes_avx512,
+    kFlightGroup, &kFlightAvx2Path};
+const NoncePath* const kNoncePaths[] = {&kFinalizePath, &kLanesPath, &kFlight128Path,
+    &kFlightAvx2Path, &kFlightAvx512Path};
 #elif defined(__aarch64__)
-const NoncePath* const kNoncePaths[] = {&kFinalizePath, &kLanesPath};
+const NoncePath kFlightPath = {"in flight", "flight", fast_hash_decision, flight_reserve_arm64,
+    flight_scan_arm64, flight_words_arm64, kFlightWorkingBytes_arm64, kFlightGroup,
+    &kLanesPath};
+const NoncePath* const kNoncePaths[] = {&kFinalizePath, &kLanesPath, &kFlightPath};
 #endif
+// clang-format on
 const size_t kNoncePathCount = sizeof kNoncePaths / sizeof kNoncePaths[0];
 
 const NoncePath& best_nonce_path(const CpuFeatures& features, int32_t fast) {

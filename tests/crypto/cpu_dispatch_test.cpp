@@ -103,61 +103,60 @@ TEST_F(ProbeTest, DecisionTable) {
     }
 }
 
-// The in-flight path's probe: each row takes one requirement away from a processor that has
-// them all; XGETBV, which faults without OSXSAVE, runs only when CPUID reports it.
+// The in-flight path's decisions: each row takes one requirement away from a processor that
+// has them all; XGETBV, which faults without OSXSAVE, runs only when CPUID reports it. The
+// 128-bit form needs nothing from leaf 7, so a processor that lacks any of the AVX2 form's
+// leaf-7 features takes it; a wrong column would let a processor run instructions it has not
+// got, or keep one on a slower path than it could run.
 TEST_F(ProbeTest, InFlightPathDecisionTable) {
     constexpr uint32_t kEcx = 0x12000002 | (1u << 23) | (1u << 27); // fast forms, POPCNT, OSXSAVE
     constexpr uint32_t kEbx = 0x128;                                // BMI1, AVX2, BMI2
     constexpr uint32_t kAvx512 = 0xc0030000;                        // AVX-512 F DQ BW VL
     constexpr uint32_t kEcx7 = 0x600;                               // VAES, VPCLMULQDQ
     constexpr uint64_t kXcr0 = 0x6;
+    // clang-format off
     const struct {
         const char* name;
         FakeCpu cpu;
-        int32_t flight;
+        int32_t flight, flight128;
         const NoncePath* path;
     } cases[] = {
-        {"everything", {0xd, kEcx, kEbx, kEcx7, kXcr0}, 1, &kFlightAvx2Path},
-        {"and more", {0x20, 0xfffa3203 | kEcx, ~0u, ~0u, ~0ull}, 1, &kFlightAvx512Path},
-        {"AVX-512 too", {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xe7}, 1, &kFlightAvx512Path},
-        {"AVX-512 without VL",
-         {0xd, kEcx, (kEbx | kAvx512) & ~(1u << 31), kEcx7, 0xe7},
-         1,
+        {"everything", {0xd, kEcx, kEbx, kEcx7, kXcr0}, 1, 1, &kFlightAvx2Path},
+        {"and more", {0x20, 0xfffa3203 | kEcx, ~0u, ~0u, ~0ull}, 1, 1, &kFlightAvx512Path},
+        {"AVX-512 too", {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xe7}, 1, 1, &kFlightAvx512Path},
+        {"AVX-512 without VL", {0xd, kEcx, (kEbx | kAvx512) & ~(1u << 31), kEcx7, 0xe7}, 1, 1,
          &kFlightAvx2Path},
-        {"AVX-512 without BW",
-         {0xd, kEcx, (kEbx | kAvx512) & ~(1u << 30), kEcx7, 0xe7},
-         1,
+        {"AVX-512 without BW", {0xd, kEcx, (kEbx | kAvx512) & ~(1u << 30), kEcx7, 0xe7}, 1, 1,
          &kFlightAvx2Path},
-        {"AVX-512, system keeps no mask registers",
-         {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xc7},
-         1,
-         &kFlightAvx2Path},
-        {"AVX-512, system keeps no upper registers",
-         {0xd, kEcx, kEbx | kAvx512, kEcx7, 0x27},
-         1,
-         &kFlightAvx2Path},
-        {"AVX-512 without VAES", {0xd, kEcx, kEbx | kAvx512, 1u << 10, 0xe7}, 0, &kLanesPath},
-        {"no leaf 7", {6, kEcx, kEbx, kEcx7, kXcr0}, 0, &kLanesPath},
-        {"no AVX: portable forms",
-         {0xd, kEcx & ~(1u << 28), kEbx, kEcx7, kXcr0},
-         0,
+        {"AVX-512, system keeps no mask registers", {0xd, kEcx, kEbx | kAvx512, kEcx7, 0xc7}, 1,
+         1, &kFlightAvx2Path},
+        {"AVX-512, system keeps no upper registers", {0xd, kEcx, kEbx | kAvx512, kEcx7, 0x27}, 1,
+         1, &kFlightAvx2Path},
+        {"AVX-512 without VAES", {0xd, kEcx, kEbx | kAvx512, 1u << 10, 0xe7}, 0, 1,
+         &kFlight128Path},
+        {"no leaf 7", {6, kEcx, kEbx, kEcx7, kXcr0}, 0, 1, &kFlight128Path},
+        {"no AVX: portable forms", {0xd, kEcx & ~(1u << 28), kEbx, kEcx7, kXcr0}, 0, 0,
          &kFinalizePath},
-        {"no POPCNT", {0xd, kEcx & ~(1u << 23), kEbx, kEcx7, kXcr0}, 0, &kLanesPath},
-        {"no BMI1", {0xd, kEcx, kEbx & ~(1u << 3), kEcx7, kXcr0}, 0, &kLanesPath},
-        {"no AVX2", {0xd, kEcx, kEbx & ~(1u << 5), kEcx7, kXcr0}, 0, &kLanesPath},
-        {"no BMI2", {0xd, kEcx, kEbx & ~(1u << 8), kEcx7, kXcr0}, 0, &kLanesPath},
-        {"no VAES", {0xd, kEcx, kEbx, kEcx7 & ~(1u << 9), kXcr0}, 0, &kLanesPath},
-        {"VAES without VPCLMULQDQ, as qemu's models have it",
-         {0xd, kEcx, kEbx, 1u << 9, kXcr0},
-         0,
-         &kLanesPath},
-        {"system keeps no 256-bit state", {0xd, kEcx, kEbx, kEcx7, 0x3}, 0, &kLanesPath},
-        {"no OSXSAVE", {0xd, kEcx & ~(1u << 27), kEbx, kEcx7, kXcr0}, 0, &kLanesPath},
+        {"no POPCNT", {0xd, kEcx & ~(1u << 23), kEbx, kEcx7, kXcr0}, 0, 1, &kFlight128Path},
+        {"no BMI1", {0xd, kEcx, kEbx & ~(1u << 3), kEcx7, kXcr0}, 0, 1, &kFlight128Path},
+        {"no AVX2", {0xd, kEcx, kEbx & ~(1u << 5), kEcx7, kXcr0}, 0, 1, &kFlight128Path},
+        {"no BMI2", {0xd, kEcx, kEbx & ~(1u << 8), kEcx7, kXcr0}, 0, 1, &kFlight128Path},
+        {"no VAES", {0xd, kEcx, kEbx, kEcx7 & ~(1u << 9), kXcr0}, 0, 1, &kFlight128Path},
+        {"VAES without VPCLMULQDQ, as qemu's models have it", {0xd, kEcx, kEbx, 1u << 9, kXcr0},
+         0, 1, &kFlight128Path},
+        {"AES, PCLMULQDQ, AVX and OSXSAVE alone, as the 128-bit form needs",
+         {1, 0x12000002 | (1u << 27), 0, 0, kXcr0}, 0, 1, &kFlight128Path},
+        {"system keeps no 256-bit state", {0xd, kEcx, kEbx, kEcx7, 0x3}, 0, 0, &kLanesPath},
+        {"system keeps no SSE state", {0xd, kEcx, kEbx, kEcx7, 0x4}, 0, 0, &kLanesPath},
+        {"no OSXSAVE", {0xd, kEcx & ~(1u << 27), kEbx, kEcx7, kXcr0}, 0, 0, &kLanesPath},
     };
+    // clang-format on
     for (const auto& c : cases) {
         FakeCpu cpu = c.cpu;
         on(cpu);
-        EXPECT_EQ(flight_avx2_decision(read_cpu_features()), c.flight) << c.name;
+        const CpuFeatures features = read_cpu_features();
+        EXPECT_EQ(flight_avx2_decision(features), c.flight) << c.name;
+        EXPECT_EQ(flight128_decision(features), c.flight128) << c.name;
         EXPECT_EQ(cpu.leaf7_calls, cpu.max_leaf >= 7 ? 1 : 0) << c.name;
         EXPECT_EQ(cpu.xgetbv_calls, (cpu.leaf1_ecx >> 27) & 1) << c.name;
         on(cpu);

@@ -65,12 +65,13 @@ JobFields draw_job(const Shape& shape, std::mt19937& rng, const std::vector<Sent
     return job;
 }
 
-struct Run {
+struct SequenceRun {
     const char* name;
     std::vector<std::string> emulator;
     int lines;
     int log2_limit; // about one candidate in 2^(64 - log2_limit) nonces
     uint32_t seed;
+    const char* path = nullptr; // the nonce path that -v must name; none: -v is not given
 };
 
 // The stream is sent line by line with a pause of its own after each. A solution line fails
@@ -78,13 +79,15 @@ struct Run {
 // against had already been replaced on its pool by a line that the solver provably handled
 // (an earlier solution line came from that line or a later one); after a pause line, once a
 // status line shows a pass without batches, no solution line may come until the next line.
-void run_sequence(const Run& run) {
+void run_sequence(const SequenceRun& run) {
     std::mt19937 rng(run.seed);
     int total_weight = 0;
     for (const Shape& s : kShapes)
         total_weight += s.weight;
 
-    ChildProcess child(solver_command({"--cpu", "7"}, run.emulator));
+    std::vector<std::string> args = {"--cpu", "7"};
+    if (run.path) args.push_back("-v");
+    ChildProcess child(solver_command(args, run.emulator));
     ASSERT_EQ(child.next_line(milliseconds(60000)), "ORVANTIS ready");
     std::vector<SentLine> sent;
     std::vector<std::string> faults;
@@ -151,7 +154,14 @@ void run_sequence(const Run& run) {
     EXPECT_EQ(child.wait_exit(milliseconds(60000)), 0);
     while (const auto line = child.next_line(milliseconds(0)))
         take(*line);
-    EXPECT_EQ(child.stderr_text(), "");
+    // A run on the wrong path would prove nothing of the path it is named for.
+    const std::string chosen = run.path ? std::string("hashing: fast forms, nonce path ") +
+                                              run.path + ", batch 2097152 nonces, working set "
+                                        : "";
+    EXPECT_EQ(child.stderr_text().substr(0, chosen.size()), chosen);
+    EXPECT_EQ(std::count(child.stderr_text().begin(), child.stderr_text().end(), '\n'),
+              run.path ? 1 : 0)
+        << child.stderr_text();
     EXPECT_TRUE(faults.empty()) << faults.size() << " of " << faults.size() + verified
                                 << " solution lines fail, first: " << faults.front();
     EXPECT_GE(verified, static_cast<size_t>(run.lines / 2)) << "too few solution lines to judge";
@@ -164,13 +174,37 @@ TEST(JobSequence, EverySolutionLineVerifiesFromItsJobLineAlone) {
     run_sequence({"this processor's path", {}, 90, 51, 2026});
 }
 
-// The two-lane path: fast forms on an emulated processor without the in-flight path's
-// instructions. (The portable forms under emulation are rows of the Solutions table.)
-TEST(JobSequence, TwoLanePathUnderEmulationToo) {
+// The other x86 paths on emulated processors (models less the features the emulator cannot
+// give, which it would warn about): the 128-bit in-flight form where there is no AVX2 (Sandy
+// Bridge) or no VAES (Haswell), and the two lanes where the system saves no AVX state. (The
+// portable forms under emulation are rows of the Solutions table.)
+TEST(JobSequence, OtherPathsUnderEmulationToo) {
     std::string qemu;
     if (const std::string why = emulation_unavailable(qemu); !why.empty()) GTEST_SKIP() << why;
-    // (The model without the two features the emulator cannot give, which it would warn about.)
-    run_sequence({"two lanes", {qemu, "-cpu", "SandyBridge,-x2apic,-tsc-deadline"}, 24, 56, 907});
+    const SequenceRun runs[] = {
+        {"in flight, 128-bit, Sandy Bridge",
+         {qemu, "-cpu", "SandyBridge,-x2apic,-tsc-deadline"},
+         24,
+         56,
+         907,
+         "in flight (128-bit)"},
+        {"in flight, 128-bit, Haswell",
+         {qemu, "-cpu", "Haswell,-pcid,-x2apic,-tsc-deadline,-hle,-invpcid,-rtm"},
+         24,
+         56,
+         908,
+         "in flight (128-bit)"},
+        {"two lanes",
+         {qemu, "-cpu", "SandyBridge,-x2apic,-tsc-deadline,-xsave"},
+         24,
+         56,
+         909,
+         "two lanes"},
+    };
+    for (const SequenceRun& run : runs) {
+        SCOPED_TRACE(run.name);
+        run_sequence(run);
+    }
 }
 
 } // namespace
