@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Runs a test helper on an emulated processor and checks the probe's answer and nonce path.
-# Usage: run_emulated.sh CPU EXPECTED_ANSWER EXPECTED_PATH PROGRAM
-# Exit 77 (reported as skipped) when qemu-x86_64 is not installed.
+# Usage: run_emulated.sh QEMU CPU EXPECTED_ANSWER EXPECTED_PATH PROGRAM
+# Exit 77 (reported as skipped) when the emulator QEMU (qemu-x86_64, qemu-aarch64) is not
+# installed.
 set -u
-cpu=$1 expect=$2 path=$3 prog=$4
-if ! command -v qemu-x86_64 >/dev/null 2>&1; then
-  echo "qemu-x86_64 not installed: skipped"
+qemu=$1 cpu=$2 expect=$3 path=$4 prog=$5
+if ! command -v "$qemu" >/dev/null 2>&1; then
+  echo "$qemu not installed: skipped"
   exit 77
 fi
-out=$(qemu-x86_64 -cpu "$cpu" "$prog" 2>&1)
+out=$("$qemu" -cpu "$cpu" "$prog" 2>&1)
 status=$?
 echo "$out"
 [ $status -eq 0 ] || { echo "FAIL: exit status $status on $cpu"; exit 1; }

@@ -1,22 +1,25 @@
-// The probe's decision for given CPUID answers, its caching, and the selection.
-#include <cpuid.h>
+// The probe's decision for given processor answers, its caching, and the selection. Each
+// architecture stands in for processors through its own seam: CPUID and XGETBV on x86-64,
+// AT_HWCAP on aarch64.
 #include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
 
-#include "crypto/selection.h"
 #include "crypto/haraka/haraka.h"
+#include "crypto/selection.h"
 #include "tests/support/dispatch_guard.h"
 #include "tests/support/known_answers.h"
+#if defined(__x86_64__)
+#include <cpuid.h>
+#elif defined(__aarch64__)
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#endif
 
 namespace {
 
-// real_ecx reads this machine's leaf-1 ECX without going through the probe.
-uint32_t real_ecx() {
-    unsigned a, b, c, d;
-    return __get_cpuid(1, &a, &b, &c, &d) ? c : 0;
-}
+#if defined(__x86_64__)
 
 // A processor and operating system that the test stands in for, with counts of CPUID and
 // XGETBV executions.
@@ -48,19 +51,74 @@ uint64_t fake_xgetbv(uint32_t) {
     return fake_cpu->xcr0;
 }
 
+// The seams and the processors the architecture-neutral tests stand in for.
+struct Seams {
+    cpuid_fn_t cpuid = cpuid_fn;
+    xgetbv_fn_t xgetbv = xgetbv_fn;
+    void restore() const { cpuid_fn = cpuid, xgetbv_fn = xgetbv; }
+};
+void install_fake() {
+    cpuid_fn = fake_cpuid;
+    xgetbv_fn = fake_xgetbv;
+}
+FakeCpu fast_cpu() {
+    return {1, 0x12000002};
+}
+constexpr int kProbeReads = 2; // CPUID leaves 0 and 1
+FakeCpu portable_cpu() {
+    return {1, (1u << 25) | (1u << 1)}; // AES and PCLMULQDQ without AVX
+}
+// this_processor_is_fast reads this machine's answer without going through the probe.
+bool this_processor_is_fast() {
+    unsigned a, b, c, d;
+    return fast_hash_decision(CpuFeatures{1, __get_cpuid(1, &a, &b, &c, &d) ? c : 0, 0, 0, 0}) == 1;
+}
+
+#elif defined(__aarch64__)
+
+// A processor that the test stands in for: its AT_HWCAP word, and how often it was read.
+struct FakeCpu {
+    uint64_t hwcap;
+    int calls = 0;
+};
+FakeCpu* fake_cpu = nullptr;
+
+uint64_t fake_hwcap() {
+    ++fake_cpu->calls;
+    return fake_cpu->hwcap;
+}
+
+struct Seams {
+    hwcap_fn_t hwcap = hwcap_fn;
+    void restore() const { hwcap_fn = hwcap; }
+};
+void install_fake() {
+    hwcap_fn = fake_hwcap;
+}
+FakeCpu fast_cpu() {
+    return {HWCAP_AES | HWCAP_PMULL};
+}
+constexpr int kProbeReads = 1; // AT_HWCAP
+FakeCpu portable_cpu() {
+    return {HWCAP_AES}; // AES without PMULL
+}
+bool this_processor_is_fast() {
+    return fast_hash_decision(CpuFeatures{getauxval(AT_HWCAP)}) == 1;
+}
+
+#endif
+
 // Restores the process's real probe state after each test.
 class ProbeTest : public ::testing::Test {
   protected:
     void TearDown() override {
         fake_cpu = nullptr;
-        cpuid_fn = real_cpuid_;
-        xgetbv_fn = real_xgetbv_;
+        seams_.restore();
     }
     // on stands in for |cpu| with nothing probed yet.
     void on(FakeCpu& cpu) {
         fake_cpu = &cpu;
-        cpuid_fn = fake_cpuid;
-        xgetbv_fn = fake_xgetbv;
+        install_fake();
         fast_hash_support = kNotProbed;
     }
     int32_t probe_on(FakeCpu& cpu) {
@@ -70,9 +128,10 @@ class ProbeTest : public ::testing::Test {
 
   private:
     const DispatchGuard guard_;
-    const cpuid_fn_t real_cpuid_ = cpuid_fn;
-    const xgetbv_fn_t real_xgetbv_ = xgetbv_fn;
+    const Seams seams_;
 };
+
+#if defined(__x86_64__)
 
 struct ProbeCase {
     const char* name;
@@ -165,12 +224,43 @@ TEST_F(ProbeTest, InFlightPathDecisionTable) {
     }
 }
 
+#elif defined(__aarch64__)
+
+// The crypto extensions come as AES and PMULL, which the kernel reports apart: the fast forms
+// need both, and the in-flight path needs nothing more.
+TEST_F(ProbeTest, DecisionTable) {
+    const struct {
+        const char* name;
+        uint64_t hwcap;
+        int32_t expected;
+        const NoncePath* path;
+    } cases[] = {
+        {"AES and PMULL", HWCAP_AES | HWCAP_PMULL, 1, &kFlightPath},
+        {"and more", ~uint64_t{0}, 1, &kFlightPath},
+        {"AES without PMULL", HWCAP_AES, 0, &kFinalizePath},
+        {"PMULL without AES", HWCAP_PMULL, 0, &kFinalizePath},
+        {"nothing", 0, 0, &kFinalizePath},
+    };
+    for (const auto& c : cases) {
+        FakeCpu cpu{c.hwcap};
+        EXPECT_EQ(fast_hash_decision(CpuFeatures{c.hwcap}), c.expected) << c.name;
+        EXPECT_EQ(probe_on(cpu), c.expected) << c.name;
+        EXPECT_EQ(cpu.calls, 1) << c.name;
+        on(cpu);
+        select_haraka_implementations();
+        EXPECT_EQ(selection.path, c.path) << c.name;
+    }
+}
+
+#endif
+
 TEST_F(ProbeTest, LaterProbesUseTheCachedAnswer) {
-    FakeCpu cpu{1, 0x12000002};
+    FakeCpu cpu = fast_cpu();
     ASSERT_EQ(probe_on(cpu), 1);
     const int calls = cpu.calls;
-    EXPECT_EQ(calls, 2);
-    cpu.leaf1_ecx = 0; // a changed processor must not be seen again
+    EXPECT_EQ(calls, kProbeReads);
+    cpu = portable_cpu(); // a changed processor must not be seen again
+    cpu.calls = calls;
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(probe_fast_hash_support(), 1);
     EXPECT_EQ(cpu.calls, calls);
@@ -178,19 +268,17 @@ TEST_F(ProbeTest, LaterProbesUseTheCachedAnswer) {
 
 TEST_F(ProbeTest, SelectionInstallsOneFamilyAndGivesKnownAnswers) {
     const struct {
-        uint32_t ecx;
+        FakeCpu cpu;
         const HashForms* forms;
-    } cases[] = {{(1u << 25) | (1u << 1), &kPortableForms}, {0x12000002, &kFastForms}};
+    } cases[] = {{portable_cpu(), &kPortableForms}, {fast_cpu(), &kFastForms}};
     for (const auto& e : cases) {
-        FakeCpu cpu{1, e.ecx};
+        FakeCpu cpu = e.cpu;
         probe_on(cpu);
         select_haraka_implementations();
         EXPECT_EQ(haraka256_fn, e.forms->haraka256);
         EXPECT_EQ(haraka512_fn, e.forms->haraka512);
         EXPECT_EQ(haraka512_rc_fn, e.forms->haraka512_rc);
-        if (e.forms->probe_answer == 1 &&
-            fast_hash_decision(CpuFeatures{1, real_ecx(), 0, 0, 0}) != 1)
-            continue;
+        if (e.forms->probe_answer == 1 && !this_processor_is_fast()) continue;
         EXPECT_EQ(haraka_answer_fault(haraka256_fn, haraka512_fn, haraka512_rc_fn), "");
     }
 }

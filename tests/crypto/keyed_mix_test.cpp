@@ -284,8 +284,9 @@ TEST(ClhashReducePortable, LengthTermAndFold) {
         {0, 1ull << 63, 0x10000 ^ (1ull << 63) ^ 0xaf},
     };
     for (const auto& row : rows) {
-        const vec128 acc =
-            _mm_set_epi64x(static_cast<long long>(row.hi), static_cast<long long>(row.lo));
+        vec128 acc;
+        const uint64_t halves[2] = {row.lo, row.hi};
+        std::memcpy(&acc, halves, sizeof acc);
         EXPECT_EQ(clhash_reduce64_portable(acc), row.want) << std::hex << row.lo << " " << row.hi;
     }
 }

@@ -1,28 +1,51 @@
 // The solver with one hash form made wrong on purpose, for the self-test's process tests:
 //   zantu_wrong_forms_solver fast|portable [solver options]
 // fast: the fast keyed compression flips the digest word's lowest bit. portable: the
-// processor is taken for one without AES-NI, and the portable keyed compression flips it.
+// processor is taken for one without the AES instructions, and the portable keyed compression
+// flips it.
 #include <cstdio>
 #include <cstring>
 
 #include "crypto/selection.h"
 #include "solver/solver_loop.h"
+#if defined(__aarch64__)
+#include <asm/hwcap.h>
+#endif
 
 namespace {
 
 HashForms wrong;
 const HashForms* right = nullptr;
-cpuid_fn_t real_cpuid = nullptr;
 
 void flipped_keyed_compression(uint8_t* out, const uint8_t* in, const uint8_t* rc) {
     right->haraka512_rc(out, in, rc);
     out[24] ^= 1;
 }
 
+#if defined(__x86_64__)
+cpuid_fn_t real_cpuid = nullptr;
+
 void cpuid_without_aes(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
     real_cpuid(leaf, subleaf, regs);
     if (leaf == 1) regs[2] &= ~(1u << 25);
 }
+
+void hide_aes() {
+    real_cpuid = cpuid_fn;
+    cpuid_fn = cpuid_without_aes;
+}
+#elif defined(__aarch64__)
+hwcap_fn_t real_hwcap = nullptr;
+
+uint64_t hwcap_without_aes() {
+    return real_hwcap() & ~uint64_t{HWCAP_AES};
+}
+
+void hide_aes() {
+    real_hwcap = hwcap_fn;
+    hwcap_fn = hwcap_without_aes;
+}
+#endif
 
 } // namespace
 
@@ -33,8 +56,7 @@ int main(int argc, char** argv) {
         answer = 1;
     } else if (!std::strcmp(which, "portable")) {
         answer = 0;
-        real_cpuid = cpuid_fn;
-        cpuid_fn = cpuid_without_aes;
+        hide_aes();
     } else {
         std::fprintf(stderr, "usage: %s fast|portable [solver options]\n", argv[0]);
         return 2;

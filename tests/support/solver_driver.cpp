@@ -9,12 +9,38 @@
 
 #include "crypto/base/bytes.h"
 
-std::vector<std::string> solver_command(const std::vector<std::string>& args,
-                                        const std::vector<std::string>& emulator) {
-    std::vector<std::string> argv = emulator;
-    argv.push_back(ZANTU_SOLVER_PATH);
+namespace {
+
+// The build's runner for what it builds: none natively; in a cross build its emulator, as
+// "|"-separated words.
+std::vector<std::string> build_runner() {
+    std::vector<std::string> words;
+#ifdef ZANTU_SOLVER_RUNNER
+    const std::string runner = ZANTU_SOLVER_RUNNER;
+    for (size_t start = 0;;) {
+        const size_t bar = runner.find('|', start);
+        words.push_back(runner.substr(start, bar - start));
+        if (bar == std::string::npos) break;
+        start = bar + 1;
+    }
+#endif
+    return words;
+}
+
+} // namespace
+
+std::vector<std::string> program_command(const std::string& path,
+                                         const std::vector<std::string>& args,
+                                         const std::vector<std::string>& emulator) {
+    std::vector<std::string> argv = emulator.empty() ? build_runner() : emulator;
+    argv.push_back(path);
     argv.insert(argv.end(), args.begin(), args.end());
     return argv;
+}
+
+std::vector<std::string> solver_command(const std::vector<std::string>& args,
+                                        const std::vector<std::string>& emulator) {
+    return program_command(ZANTU_SOLVER_PATH, args, emulator);
 }
 
 std::string find_in_path(const std::string& name) {
@@ -31,9 +57,12 @@ std::string find_in_path(const std::string& name) {
 }
 
 std::string emulation_unavailable(std::string& qemu) {
-#ifdef ZANTU_SANITIZED_BUILD
+#if defined(ZANTU_SANITIZED_BUILD)
     (void)qemu;
     return "sanitizer runtimes do not run under user-mode emulation";
+#elif !defined(__x86_64__)
+    (void)qemu;
+    return "the emulated processor models are x86-64 ones";
 #else
     qemu = find_in_path("qemu-x86_64");
     return qemu.empty() ? "qemu-x86_64 is not installed" : "";

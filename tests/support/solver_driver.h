@@ -10,15 +10,30 @@
 #include "tests/support/jobs.h"
 
 // solver_command returns the argv that runs the solver with |args|, under |emulator| (a
-// qemu-style command line) when it is not empty.
+// qemu-style command line) when it is not empty, else as the build runs what it builds (under
+// its emulator in a cross build).
 std::vector<std::string> solver_command(const std::vector<std::string>& args,
                                         const std::vector<std::string>& emulator = {});
+
+// kBatchTakesMinutes: whether the solver runs under an emulator here, where one batch takes
+// over a minute, too long for a test that waits for status lines.
+#ifdef ZANTU_EMULATED_TESTS
+constexpr bool kBatchTakesMinutes = true;
+#else
+constexpr bool kBatchTakesMinutes = false;
+#endif
+
+// program_command is solver_command for another program of the build at |path|.
+std::vector<std::string> program_command(const std::string& path,
+                                         const std::vector<std::string>& args,
+                                         const std::vector<std::string>& emulator = {});
 
 // find_in_path returns the path of an executable |name| found in PATH, or an empty text.
 std::string find_in_path(const std::string& name);
 
-// emulation_unavailable says why the solver cannot run under qemu-x86_64 here (a sanitizer
-// build, or no emulator), or returns an empty text and sets |qemu| to the emulator's path.
+// emulation_unavailable says why the solver cannot run on other x86-64 processor models under
+// qemu-x86_64 here (a sanitizer build, another architecture, or no emulator), or returns an
+// empty text and sets |qemu| to the emulator's path.
 std::string emulation_unavailable(std::string& qemu);
 
 // SolutionFields: one "sol:" line split into its fields.
