@@ -1,11 +1,16 @@
 // The solver with its nonce path named on the command line, so that paths can be compared
 // as miners run them, one process per core:
 //   zantu_forced_solver native|flight512|flight|flight128|lanes|portable [solver options]
+// (on aarch64: native|flight|portable)
 // native: what the selection chooses; the others name a path by its tag (portable: the
 // Finalize loop on the portable forms). A path is forced by hiding from the probe the
 // processor features that the faster paths need; everything else is the solver itself.
 #include <cstdio>
 #include <cstring>
+
+#if defined(__aarch64__)
+#include <asm/hwcap.h>
+#endif
 
 #include "crypto/cpu/cpu_features.h"
 #include "crypto/nonce/nonce_path.h"
@@ -13,6 +18,7 @@
 
 namespace {
 
+#if defined(__x86_64__)
 // What each name hides: bits of leaf-1 ECX, and whether leaf 7 reports nothing or nothing of
 // AVX-512.
 struct Hiding {
@@ -43,6 +49,36 @@ void cpuid_hiding(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
         regs[1] &= ~((1u << 16) | (1u << 17) | (1u << 30) | (1u << 31));
 }
 
+void install_hiding() {
+    real_cpuid = cpuid_fn;
+    cpuid_fn = cpuid_hiding;
+}
+#elif defined(__aarch64__)
+// The in-flight path needs nothing beyond the fast forms, so only they can be hidden.
+struct Hiding {
+    const char* name;
+    const char* tag;
+    uint64_t hwcap;
+};
+constexpr Hiding kHidings[] = {
+    {"native", nullptr, 0},
+    {"flight", "flight", 0},
+    {"portable", "finalize", HWCAP_AES},
+};
+
+const Hiding* hiding = nullptr;
+hwcap_fn_t real_hwcap = nullptr;
+
+uint64_t hwcap_hiding() {
+    return real_hwcap() & ~hiding->hwcap;
+}
+
+void install_hiding() {
+    real_hwcap = hwcap_fn;
+    hwcap_fn = hwcap_hiding;
+}
+#endif
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -50,14 +86,13 @@ int main(int argc, char** argv) {
     for (const Hiding& h : kHidings)
         if (!std::strcmp(name, h.name)) hiding = &h;
     if (!hiding) {
-        std::fprintf(stderr,
-                     "usage: %s native|flight512|flight|flight128|lanes|portable [solver "
-                     "options]\n",
-                     argv[0]);
+        std::fprintf(stderr, "usage: %s", argv[0]);
+        for (const Hiding& h : kHidings)
+            std::fprintf(stderr, "%s%s", &h == kHidings ? " " : "|", h.name);
+        std::fprintf(stderr, " [solver options]\n");
         return 2;
     }
-    real_cpuid = cpuid_fn;
-    cpuid_fn = cpuid_hiding;
+    install_hiding();
     const CpuFeatures features = read_cpu_features();
     if (hiding->tag &&
         std::strcmp(best_nonce_path(features, fast_hash_decision(features)).tag, hiding->tag)) {
