@@ -9,21 +9,14 @@
 #include "crypto/base/bytes.h"
 #include "crypto/base/layout.h"
 #include "crypto/base/vec128.h"
-#include "crypto/haraka/haraka_rounds_arm64.h"
+#include "crypto/haraka/aes_ops_arm64.h"
+#include "crypto/haraka/haraka_rounds.h"
 #include "crypto/keyed_mix/mix_cases.h"
 
 // NeonOps are the block primitives of the aarch64 fast forms.
-struct NeonOps {
-    using block = uint8x16_t;
-
-    // LD1/ST1 through byte pointers: alias-safe whatever the caller's buffer was declared as.
-    static ZANTU_INLINE block load(const void* p) {
-        return vld1q_u8(static_cast<const uint8_t*>(p));
-    }
-    static ZANTU_INLINE void store(void* p, block v) { vst1q_u8(static_cast<uint8_t*>(p), v); }
+struct NeonOps : AesOps {
     static ZANTU_INLINE vec128 to_vec128(block v) { return v; }
     static ZANTU_INLINE block zero() { return vdupq_n_u8(0); }
-    static ZANTU_INLINE block xor_(block a, block b) { return veorq_u8(a, b); }
     static ZANTU_INLINE block and_(block a, block b) { return vandq_u8(a, b); }
     static ZANTU_INLINE block or_(block a, block b) { return vorrq_u8(a, b); }
     // cl returns CL(x) = lo(x) (x) hi(x), as PCLMULQDQ with selector 0x10 on (x, x).
@@ -40,12 +33,6 @@ struct NeonOps {
         const int32x4_t lo = vmull_s16(vget_low_s16(x), vget_low_s16(y));
         const int32x4_t hi = vmull_high_s16(x, y);
         return vreinterpretq_u8_s16(vrshrn_high_n_s32(vrshrn_n_s32(lo, 15), hi, 15));
-    }
-    static ZANTU_INLINE block aes(block x, block k) { return aesenc(x, k); }
-    static ZANTU_INLINE block lo32(block x, block y) { return ::lo32(x, y); }
-    static ZANTU_INLINE block hi32(block x, block y) { return ::hi32(x, y); }
-    static ZANTU_INLINE uint64_t low64(block x) {
-        return vgetq_lane_u64(vreinterpretq_u64_u8(x), 0);
     }
     static ZANTU_INLINE block xor_low32(block acc, uint32_t v) {
         return veorq_u8(acc, vreinterpretq_u8_u32(vsetq_lane_u32(v, vdupq_n_u32(0), 0)));
@@ -76,7 +63,7 @@ struct NeonOps {
     }
     // mix512 is the Haraka-512 word mix that ends a round.
     static ZANTU_INLINE void mix512(block& s0, block& s1, block& s2, block& s3) {
-        ::mix512(s0, s1, s2, s3);
+        haraka::mix512<AesOps>(s0, s1, s2, s3);
     }
     // high_word returns |v| in bytes 12..15, zeros elsewhere.
     static ZANTU_INLINE block high_word(uint32_t v) {
@@ -109,6 +96,6 @@ struct NeonOps {
     // 16-byte aligned constant table |rc|, as a little-endian number.
     static ZANTU_INLINE uint64_t haraka512_rc_word(block s0, block s1, block s2, block s3,
                                                    const uint8_t* rc) {
-        return low64(haraka512_rc_low(s0, s1, s2, s3, rc));
+        return low64(haraka::rc_low<AesOps>(s0, s1, s2, s3, rc));
     }
 };

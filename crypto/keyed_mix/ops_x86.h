@@ -9,30 +9,16 @@
 #include "crypto/base/bytes.h"
 #include "crypto/base/layout.h"
 #include "crypto/base/vec128.h"
-#include "crypto/haraka/haraka_rounds_x86.h"
+#include "crypto/haraka/aes_ops_x86.h"
+#include "crypto/haraka/haraka_rounds.h"
 #include "crypto/keyed_mix/mix_cases.h"
 
 // FastOps are the block primitives of the fast forms, for keyed_mix_rounds and the nonce paths.
-struct FastOps {
-    using block = __m128i;
-
-    static ZANTU_INLINE block load(const void* p) {
-        return _mm_load_si128(static_cast<const __m128i*>(p));
-    }
-    static ZANTU_INLINE void store(void* p, block v) {
-        _mm_store_si128(static_cast<__m128i*>(p), v);
-    }
+struct FastOps : AesOps {
     static ZANTU_INLINE vec128 to_vec128(block v) { return v; }
     static ZANTU_INLINE block zero() { return _mm_setzero_si128(); }
-    static ZANTU_INLINE block xor_(block a, block b) { return _mm_xor_si128(a, b); }
     static ZANTU_INLINE block cl(block x) { return _mm_clmulepi64_si128(x, x, 0x10); }
     static ZANTU_INLINE block mh(block a, block b) { return _mm_mulhrs_epi16(a, b); }
-    static ZANTU_INLINE block aes(block x, block k) { return _mm_aesenc_si128(x, k); }
-    static ZANTU_INLINE block lo32(block x, block y) { return _mm_unpacklo_epi32(x, y); }
-    static ZANTU_INLINE block hi32(block x, block y) { return _mm_unpackhi_epi32(x, y); }
-    static ZANTU_INLINE uint64_t low64(block x) {
-        return static_cast<uint64_t>(_mm_cvtsi128_si64(x));
-    }
     static ZANTU_INLINE block xor_low32(block acc, uint32_t v) {
         return _mm_xor_si128(acc, _mm_cvtsi32_si128(static_cast<int>(v)));
     }
@@ -65,7 +51,7 @@ struct FastOps {
     }
     // mix512 is the Haraka-512 word mix that ends a round.
     static ZANTU_INLINE void mix512(block& s0, block& s1, block& s2, block& s3) {
-        ::mix512(s0, s1, s2, s3);
+        haraka::mix512<AesOps>(s0, s1, s2, s3);
     }
 
     static ZANTU_INLINE vec128* start(vec128* key, uint64_t) { return key + kStartEntry; }
@@ -97,6 +83,6 @@ struct FastOps {
     // 16-byte aligned constant table |rc|, as a little-endian number.
     static ZANTU_INLINE uint64_t haraka512_rc_word(block s0, block s1, block s2, block s3,
                                                    const uint8_t* rc) {
-        return low64(haraka512_rc_low(s0, s1, s2, s3, rc));
+        return low64(haraka::rc_low<AesOps>(s0, s1, s2, s3, rc));
     }
 };
