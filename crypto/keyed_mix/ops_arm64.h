@@ -10,11 +10,11 @@
 #include "crypto/base/layout.h"
 #include "crypto/base/vec128.h"
 #include "crypto/haraka/aes_ops_arm64.h"
-#include "crypto/haraka/haraka_rounds.h"
+#include "crypto/keyed_mix/fast_ops_base.h"
 #include "crypto/keyed_mix/mix_cases.h"
 
 // NeonOps are the block primitives of the aarch64 fast forms.
-struct NeonOps : AesOps {
+struct NeonOps : FastOpsBase<AesOps> {
     static ZANTU_INLINE vec128 to_vec128(block v) { return v; }
     static ZANTU_INLINE block zero() { return vdupq_n_u8(0); }
     static ZANTU_INLINE block and_(block a, block b) { return vandq_u8(a, b); }
@@ -61,21 +61,9 @@ struct NeonOps : AesOps {
         return static_cast<uint16_t>(vaddv_u8(vget_low_u8(bits)) | vaddv_u8(vget_high_u8(bits))
                                                                        << 8);
     }
-    // mix512 is the Haraka-512 word mix that ends a round.
-    static ZANTU_INLINE void mix512(block& s0, block& s1, block& s2, block& s3) {
-        haraka::mix512<AesOps>(s0, s1, s2, s3);
-    }
     // high_word returns |v| in bytes 12..15, zeros elsewhere.
     static ZANTU_INLINE block high_word(uint32_t v) {
         return vreinterpretq_u8_u32(vsetq_lane_u32(v, vdupq_n_u32(0), 3));
-    }
-
-    static ZANTU_INLINE vec128* start(vec128* key, uint64_t) { return key + kStartEntry; }
-    static ZANTU_INLINE vec128* entry_r(vec128* key, uint64_t sel, uint64_t) {
-        return reinterpret_cast<vec128*>(reinterpret_cast<char*>(key) + mix_r_offset(sel));
-    }
-    static ZANTU_INLINE vec128* entry_x(vec128* key, uint64_t sel, uint64_t) {
-        return reinterpret_cast<vec128*>(reinterpret_cast<char*>(key) + mix_x_offset(sel));
     }
 
     // reduce64 is clhash_reduce64_fast, inlined where it is used.
@@ -90,12 +78,5 @@ struct NeonOps : AesOps {
             vcombine_u64(vcreate_u64(0x415a776c2d361b00ull), vcreate_u64(0x9982afb4f5eec3d8ull)));
         const block folded = shuffle(table, vextq_u8(y, vdupq_n_u8(0), 8));
         return low64(veorq_u8(veorq_u8(acc, y), folded));
-    }
-
-    // haraka512_rc_word returns out[24..31] of Haraka-512/256 of the block s0..s3 under the
-    // 16-byte aligned constant table |rc|, as a little-endian number.
-    static ZANTU_INLINE uint64_t haraka512_rc_word(block s0, block s1, block s2, block s3,
-                                                   const uint8_t* rc) {
-        return low64(haraka::rc_low<AesOps>(s0, s1, s2, s3, rc));
     }
 };

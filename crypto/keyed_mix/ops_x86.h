@@ -10,11 +10,11 @@
 #include "crypto/base/layout.h"
 #include "crypto/base/vec128.h"
 #include "crypto/haraka/aes_ops_x86.h"
-#include "crypto/haraka/haraka_rounds.h"
+#include "crypto/keyed_mix/fast_ops_base.h"
 #include "crypto/keyed_mix/mix_cases.h"
 
 // FastOps are the block primitives of the fast forms, for keyed_mix_rounds and the nonce paths.
-struct FastOps : AesOps {
+struct FastOps : FastOpsBase<AesOps> {
     static ZANTU_INLINE vec128 to_vec128(block v) { return v; }
     static ZANTU_INLINE block zero() { return _mm_setzero_si128(); }
     static ZANTU_INLINE block cl(block x) { return _mm_clmulepi64_si128(x, x, 0x10); }
@@ -49,18 +49,6 @@ struct FastOps : AesOps {
         return static_cast<uint16_t>(
             _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8(static_cast<char>(want)))));
     }
-    // mix512 is the Haraka-512 word mix that ends a round.
-    static ZANTU_INLINE void mix512(block& s0, block& s1, block& s2, block& s3) {
-        haraka::mix512<AesOps>(s0, s1, s2, s3);
-    }
-
-    static ZANTU_INLINE vec128* start(vec128* key, uint64_t) { return key + kStartEntry; }
-    static ZANTU_INLINE vec128* entry_r(vec128* key, uint64_t sel, uint64_t) {
-        return reinterpret_cast<vec128*>(reinterpret_cast<char*>(key) + mix_r_offset(sel));
-    }
-    static ZANTU_INLINE vec128* entry_x(vec128* key, uint64_t sel, uint64_t) {
-        return reinterpret_cast<vec128*>(reinterpret_cast<char*>(key) + mix_x_offset(sel));
-    }
 
     // reduce64 is clhash_reduce64_fast, inlined where it is used.
     static ZANTU_INLINE uint64_t reduce64(block acc) {
@@ -77,12 +65,5 @@ struct FastOps : AesOps {
         const __m128i folded = _mm_shuffle_epi8(table, _mm_srli_si128(y, 8));
         return static_cast<uint64_t>(
             _mm_cvtsi128_si64(_mm_xor_si128(_mm_xor_si128(acc, y), folded)));
-    }
-
-    // haraka512_rc_word returns out[24..31] of Haraka-512/256 of the block s0..s3 under the
-    // 16-byte aligned constant table |rc|, as a little-endian number.
-    static ZANTU_INLINE uint64_t haraka512_rc_word(block s0, block s1, block s2, block s3,
-                                                   const uint8_t* rc) {
-        return low64(haraka::rc_low<AesOps>(s0, s1, s2, s3, rc));
     }
 };
