@@ -1,24 +1,15 @@
 #include "crypto/hasher/hash_forms.h"
 
-const HashForms kPortableForms = {
-    "portable",
-    0,
-    haraka256_hash_portable,
-    haraka512_hash_portable,
-    haraka512_hash_rc_portable,
-    {keyed_mix64_a_portable, keyed_mix64_b_portable, keyed_mix64_c_portable},
-    {keyed_mix128_a_portable, keyed_mix128_b_portable, keyed_mix128_c_portable},
-};
-
-const HashForms kFastForms = {
-    "fast",
-    1,
-    haraka256_hash_fast,
-    haraka512_hash_fast,
-    haraka512_hash_rc_fast,
-    {keyed_mix64_a_fast, keyed_mix64_b_fast, keyed_mix64_c_fast},
-    {keyed_mix128_a_fast, keyed_mix128_b_fast, keyed_mix128_c_fast},
-};
+// Each record names its form's operations, which carry the form in their names.
+#define HASH_FORMS(form, answer)                                                                   \
+    {                                                                                              \
+        #form, answer, haraka256_hash_##form, haraka512_hash_##form, haraka512_hash_rc_##form,     \
+            {keyed_mix64_a_##form, keyed_mix64_b_##form, keyed_mix64_c_##form},                    \
+            {keyed_mix128_a_##form, keyed_mix128_b_##form, keyed_mix128_c_##form},                 \
+    }
+const HashForms kPortableForms = HASH_FORMS(portable, 0);
+const HashForms kFastForms = HASH_FORMS(fast, 1);
+#undef HASH_FORMS
 
 const HashForms* forms_by_answer[2] = {&kPortableForms, &kFastForms};
 

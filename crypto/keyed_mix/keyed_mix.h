@@ -17,40 +17,21 @@ using keyed_mix64_fn = uint64_t (*)(vec128* key, const vec128* block, uint64_t k
 // assume |keyIndexMask| is 8191; the portable forms derive the entry mask and start entry from
 // |keyIndexMask|.
 
-// keyed_mix128_a_fast runs the 32 iterations of variant A and returns the accumulator.
-vec128 keyed_mix128_a_fast(vec128* key, const vec128* block, uint64_t keyIndexMask, vec128** touch);
-// keyed_mix128_b_fast runs the 32 iterations of variant B and returns the accumulator.
-vec128 keyed_mix128_b_fast(vec128* key, const vec128* block, uint64_t keyIndexMask, vec128** touch);
-// keyed_mix128_c_fast runs the 32 iterations of variant C and returns the accumulator.
-vec128 keyed_mix128_c_fast(vec128* key, const vec128* block, uint64_t keyIndexMask, vec128** touch);
-// keyed_mix128_a_portable is keyed_mix128_a_fast in plain integer code.
-vec128 keyed_mix128_a_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
-                               vec128** touch);
-// keyed_mix128_b_portable is keyed_mix128_b_fast in plain integer code.
-vec128 keyed_mix128_b_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
-                               vec128** touch);
-// keyed_mix128_c_portable is keyed_mix128_c_fast in plain integer code.
-vec128 keyed_mix128_c_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
-                               vec128** touch);
-
-// keyed_mix64_a_fast is keyed_mix128_a_fast followed by clhash_reduce64_fast.
-uint64_t keyed_mix64_a_fast(vec128* key, const vec128* block, uint64_t keyIndexMask,
-                            vec128** touch);
-// keyed_mix64_b_fast is keyed_mix128_b_fast followed by clhash_reduce64_fast.
-uint64_t keyed_mix64_b_fast(vec128* key, const vec128* block, uint64_t keyIndexMask,
-                            vec128** touch);
-// keyed_mix64_c_fast is keyed_mix128_c_fast followed by clhash_reduce64_fast.
-uint64_t keyed_mix64_c_fast(vec128* key, const vec128* block, uint64_t keyIndexMask,
-                            vec128** touch);
-// keyed_mix64_a_portable is keyed_mix128_a_portable followed by clhash_reduce64_portable.
-uint64_t keyed_mix64_a_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
-                                vec128** touch);
-// keyed_mix64_b_portable is keyed_mix128_b_portable followed by clhash_reduce64_portable.
-uint64_t keyed_mix64_b_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
-                                vec128** touch);
-// keyed_mix64_c_portable is keyed_mix128_c_portable followed by clhash_reduce64_portable.
-uint64_t keyed_mix64_c_portable(vec128* key, const vec128* block, uint64_t keyIndexMask,
-                                vec128** touch);
+// keyed_mix128_<v>_<form> runs the 32 iterations of variant <v> (a, b, c) in |form| (fast,
+// portable) and returns the accumulator; keyed_mix64_<v>_<form> is keyed_mix128_<v>_<form>
+// followed by clhash_reduce64_<form>.
+#define KEYED_MIX_DECLARE(v, form)                                                                 \
+    vec128 keyed_mix128_##v##_##form(vec128* key, const vec128* block, uint64_t keyIndexMask,     \
+                                     vec128** touch);                                             \
+    uint64_t keyed_mix64_##v##_##form(vec128* key, const vec128* block, uint64_t keyIndexMask,    \
+                                      vec128** touch);
+KEYED_MIX_DECLARE(a, fast)
+KEYED_MIX_DECLARE(b, fast)
+KEYED_MIX_DECLARE(c, fast)
+KEYED_MIX_DECLARE(a, portable)
+KEYED_MIX_DECLARE(b, portable)
+KEYED_MIX_DECLARE(c, portable)
+#undef KEYED_MIX_DECLARE
 
 // clhash_reduce64_fast mixes in the length term and reduces |acc| modulo
 // x^64 + x^4 + x^3 + x + 1; needs the fast forms' carry-less multiply.

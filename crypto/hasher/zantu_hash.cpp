@@ -22,10 +22,11 @@ CZantuHashV2::CZantuHashV2(int version) {
     if (!ThreadKeyBuffer()) {
         std::printf("ERROR: failed to allocate hash buffer - terminating\n");
         std::fflush(stdout);
-        // A failed assertion's report, as the C library words it, and the abort, written out
-        // so that no build (NDEBUG or not) can go on with a hasher that has no key.
+        // A failed assertion's report, as the C library words it, naming the hasher's chief
+        // header, and the abort, written out so that no build (NDEBUG or not) can go on with a
+        // hasher that has no key.
         std::fprintf(stderr, "%s: %s:%d: %s: Assertion `%s' failed.\n",
-                     program_invocation_short_name, __FILE__, __LINE__,
+                     program_invocation_short_name, "crypto/zantu_hash.h", __LINE__,
                      "CZantuHashV2::CZantuHashV2(int)", "false");
         std::abort();
     }
