@@ -82,20 +82,11 @@ ZANTU_INLINE typename Ops::block keyed_mix_rounds(vec128* key, const vec128* blo
             }
             break;
         }
-        case 0x10: {
-            B x = q, y = p;
-            for (int j = 0; j < 3; ++j) {
-                x = Ops::aes(Ops::aes(x, Ops::load(kr + 4 * j)), Ops::load(kr + 4 * j + 2));
-                y = Ops::aes(Ops::aes(y, Ops::load(kr + 4 * j + 1)), Ops::load(kr + 4 * j + 3));
-                const B nx = Ops::lo32(x, y);
-                y = Ops::hi32(x, y);
-                x = nx;
-            }
-            acc = Ops::xor_(acc, Ops::xor_(x, y));
+        case 0x10:
+            acc = Ops::xor_(acc, aes_case_10<Ops>(reinterpret_cast<const char*>(kr), q, p));
             Ops::store(kx, Ops::xor_(t2, Ops::mh(acc, t2)));
             Ops::store(kr, t1);
             break;
-        }
         case 0x14: {
             const vec128* c = kr;
             int o = 0;

@@ -96,6 +96,23 @@ ZANTU_INLINE int64_t divisor_of(uint64_t sel) {
     return s;
 }
 
+// aes_case_10 is case 0x10's mixing, written once for every Ops: x (from q) and y (from p)
+// each take three pairs of AES rounds, their 32-bit halves interleaved after each pair; round
+// key i sits at kr + 16 i, i < 12. Returns x ^ y.
+template <class Ops>
+ZANTU_INLINE typename Ops::block aes_case_10(const char* kr, typename Ops::block x,
+                                             typename Ops::block y) {
+#pragma GCC unroll 3
+    for (int r = 0; r < 3; ++r) {
+        x = Ops::aes(Ops::aes(x, Ops::load(kr + 64 * r)), Ops::load(kr + 64 * r + 32));
+        y = Ops::aes(Ops::aes(y, Ops::load(kr + 64 * r + 16)), Ops::load(kr + 64 * r + 48));
+        const typename Ops::block nx = Ops::lo32(x, y);
+        y = Ops::hi32(x, y);
+        x = nx;
+    }
+    return Ops::xor_(x, y);
+}
+
 // aes_loop_takes_clmul is the round test of the AES/carry-less loop. Variant A shifts a
 // signed 32-bit mask, losing bits past 31 and widening with its sign: n = 3 tests bits 31..63
 // and n >= 4 never passes. Done in unsigned arithmetic to keep it defined.

@@ -174,16 +174,7 @@ ZANTU_INLINE typename Ops::block mix_case(const Lane<Ops>& lane, const Head<Ops>
         acc = Ops::xor_(acc, Ops::pick(p, Ops::xor_(cl_p, Ops::cl(Ops::xor_(p, t1))), odd));
         Ops::store(kr, Ops::pick(t1, Ops::xor_(t1, Ops::mh(acc, t1)), odd));
     } else if constexpr (C == 0x10) {
-        B x = q, y = p;
-#pragma GCC unroll 3
-        for (int r = 0; r < 3; ++r) {
-            x = Ops::aes(Ops::aes(x, at<Ops>(kr, 64 * r)), at<Ops>(kr, 64 * r + 32));
-            y = Ops::aes(Ops::aes(y, at<Ops>(kr, 64 * r + 16)), at<Ops>(kr, 64 * r + 48));
-            const B nx = Ops::lo32(x, y);
-            y = Ops::hi32(x, y);
-            x = nx;
-        }
-        acc = Ops::xor_(acc, Ops::xor_(x, y));
+        acc = Ops::xor_(acc, aes_case_10<Ops>(kr, q, p));
         Ops::store(kx, Ops::xor_(t2, Ops::mh(acc, t2)));
         Ops::store(kr, t1);
     } else if constexpr (C == 0x14) {

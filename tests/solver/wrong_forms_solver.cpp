@@ -22,28 +22,23 @@ void flipped_keyed_compression(uint8_t* out, const uint8_t* in, const uint8_t* r
     out[24] ^= 1;
 }
 
+// The probe's seam answers as the real processor would, less the AES instructions.
 #if defined(__x86_64__)
 cpuid_fn_t real_cpuid = nullptr;
 
-void cpuid_without_aes(uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
-    real_cpuid(leaf, subleaf, regs);
-    if (leaf == 1) regs[2] &= ~(1u << 25);
-}
-
 void hide_aes() {
     real_cpuid = cpuid_fn;
-    cpuid_fn = cpuid_without_aes;
+    cpuid_fn = [](uint32_t leaf, uint32_t subleaf, uint32_t regs[4]) {
+        real_cpuid(leaf, subleaf, regs);
+        if (leaf == 1) regs[2] &= ~(1u << 25);
+    };
 }
 #elif defined(__aarch64__)
 hwcap_fn_t real_hwcap = nullptr;
 
-uint64_t hwcap_without_aes() {
-    return real_hwcap() & ~uint64_t{HWCAP_AES};
-}
-
 void hide_aes() {
     real_hwcap = hwcap_fn;
-    hwcap_fn = hwcap_without_aes;
+    hwcap_fn = [] { return real_hwcap() & ~uint64_t{HWCAP_AES}; };
 }
 #endif
 
