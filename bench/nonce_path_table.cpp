@@ -151,7 +151,12 @@ int main(int argc, char** argv) {
     // key for each of its nonces) weighs about as little as in the solver's long batches.
     uint64_t nonces = 16384;
     bool portable = true;
+    // --rows=a,b,...: only the rows with these tags (finalize, lanes1..3, a path's tag, and
+    // TAG+ for its re-checked row, portable), so that a slow tool can run one or two paths;
+    // the first row kept is the reference.
+    std::string rows;
     for (int a = 1; a < argc; ++a) {
+        if (!std::strncmp(argv[a], "--rows=", 7)) rows = std::string(",") + (argv[a] + 7) + ",";
         if (!std::strncmp(argv[a], "--chunks=", 9)) chunks = std::max(1, std::atoi(argv[a] + 9));
         if (!std::strncmp(argv[a], "--nonces=", 9))
             nonces = static_cast<uint64_t>(std::max(8, std::atoi(argv[a] + 9)));
@@ -163,11 +168,19 @@ int main(int argc, char** argv) {
     // Chunks of a few milliseconds each, the paths taking turns, so that a burst of load
     // from elsewhere on the machine hits one chunk of one path instead of a whole row.
     std::vector<Path> paths;
-    const auto add = [&paths](std::string name, int32_t fast, void (*begin)(CZantuHashV2&),
-                              uint32_t (*run)(CZantuHashV2&, uint64_t, Outcome&), uint64_t n) {
+    const auto wanted = [&rows](const std::string& tag) {
+        return rows.empty() || rows.find("," + tag + ",") != std::string::npos;
+    };
+    const auto add = [&paths, &wanted](std::string name, const char* tag, int32_t fast,
+                                       void (*begin)(CZantuHashV2&),
+                                       uint32_t (*run)(CZantuHashV2&, uint64_t, Outcome&),
+                                       uint64_t n) {
+        if (!wanted(tag)) return;
         paths.push_back({std::move(name), fast, begin, run, nullptr, nullptr, n, {}, {}, {}});
     };
-    const auto add_path = [&paths](const NoncePath& path, int32_t fast, bool checked, uint64_t n) {
+    const auto add_path = [&paths, &wanted](const NoncePath& path, const char* tag, int32_t fast,
+                                            bool checked, uint64_t n) {
+        if (!wanted(std::string(tag) + (checked ? "+" : ""))) return false;
         paths.push_back({std::string(path.name) + (checked ? ", re-checked" : ""),
                          fast,
                          begin_nothing,
@@ -178,26 +191,30 @@ int main(int argc, char** argv) {
                          {},
                          {},
                          {}});
+        return true;
     };
     if (real == 1) {
-        add_path(kFinalizePath, 1, false, nonces);
-        paths.back().name = "Finalize, fast forms (reference)";
-        add("lanes x1", 1, begin_lanes<1>, run_lanes<1>, nonces);
-        add("lanes x2 (the search's lane count)", 1, begin_lanes<2>, run_lanes<2>, nonces);
-        add("lanes x3", 1, begin_lanes<3>, run_lanes<3>, nonces);
+        if (add_path(kFinalizePath, "finalize", 1, false, nonces))
+            paths.back().name = "Finalize, fast forms (reference)";
+        add("lanes x1", "lanes1", 1, begin_lanes<1>, run_lanes<1>, nonces);
+        add("lanes x2 (the search's lane count)", "lanes2", 1, begin_lanes<2>, run_lanes<2>,
+            nonces);
+        add("lanes x3", "lanes3", 1, begin_lanes<3>, run_lanes<3>, nonces);
         // Every multi-nonce path this processor runs, alone and as the search runs it.
         const CpuFeatures features = read_cpu_features();
         for (size_t i = 1; i < kNoncePathCount; ++i) {
             if (kNoncePaths[i]->decision(features) != 1) continue;
-            add_path(*kNoncePaths[i], 1, false, nonces);
-            add_path(*kNoncePaths[i], 1, true, nonces);
+            add_path(*kNoncePaths[i], kNoncePaths[i]->tag, 1, false, nonces);
+            add_path(*kNoncePaths[i], kNoncePaths[i]->tag, 1, true, nonces);
         }
     } else {
         std::printf("processor lacks the fast forms: portable path only\n");
     }
-    if (portable || real != 1) {
-        add_path(kFinalizePath, 0, false, nonces / 8);
+    if ((portable || real != 1) && add_path(kFinalizePath, "portable", 0, false, nonces / 8))
         paths.back().name = "Finalize, portable forms";
+    if (paths.empty()) {
+        std::printf("no row has a tag of --rows\n");
+        return 1;
     }
 
     const std::vector<uint8_t> input = hash_input(1);
