@@ -24,6 +24,18 @@ struct Popcount8 {
 };
 constexpr Popcount8 kPopcount8;
 
+// kFlightLaneMasks.v[u][k]: all bits b where bit k of u is b, for u below 16: a looped case's
+// kept products, four rounds per row, so that keeping one is a single AND with memory.
+struct FlightLaneMasks {
+    alignas(16) uint64_t v[16][4][2];
+    constexpr FlightLaneMasks() : v() {
+        for (int u = 0; u < 16; ++u)
+            for (int k = 0; k < 4; ++k)
+                v[u][k][0] = v[u][k][1] = ((u >> k) & 1) ? ~uint64_t{0} : 0;
+    }
+};
+constexpr FlightLaneMasks kFlightLaneMasks;
+
 template <class Ops> struct FlightPairs : Ops {
     using V = typename Ops::block;
     struct Pair {
@@ -32,7 +44,11 @@ template <class Ops> struct FlightPairs : Ops {
     struct Cases {
         V b[4];
     };
-    using Lanes = unsigned; // the lane bits themselves
+    // The mask rows of rounds 0..3 and 4..7.
+    struct Lanes {
+        const uint64_t (*lo)[2];
+        const uint64_t (*hi)[2];
+    };
 
     static ZANTU_INLINE V if_odd(int64_t d, V even, V odd) {
         return Ops::pick(even, odd, Ops::load(kFlightBitMask[d & 1]));
@@ -59,10 +75,13 @@ template <class Ops> struct FlightPairs : Ops {
         return {Ops::lo32(v.lo, v.hi), Ops::hi32(v.lo, v.hi)};
     }
     static ZANTU_INLINE void mix(Pair& a, Pair& b) { Ops::mix512(a.lo, a.hi, b.lo, b.hi); }
-    static ZANTU_INLINE Lanes lanes(unsigned bits) { return bits; }
+    static ZANTU_INLINE Lanes lanes(unsigned bits) {
+        return {kFlightLaneMasks.v[bits & 15], kFlightLaneMasks.v[(bits >> 4) & 15]};
+    }
     static ZANTU_INLINE Pair kept(Lanes lanes, int h, Pair v) {
-        return {Ops::and_(v.lo, Ops::load(kFlightBitMask[(lanes >> 2 * h) & 1])),
-                Ops::and_(v.hi, Ops::load(kFlightBitMask[(lanes >> (2 * h + 1)) & 1]))};
+        const uint64_t(*row)[2] = h < 2 ? lanes.lo : lanes.hi;
+        return {Ops::and_(v.lo, Ops::load(row[2 * h & 3])),
+                Ops::and_(v.hi, Ops::load(row[(2 * h + 1) & 3]))};
     }
     static ZANTU_INLINE Pair xor_kept(Pair sum, Lanes lanes, int h, Pair v) {
         return xor_pair(sum, kept(lanes, h, v));
