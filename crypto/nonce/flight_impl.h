@@ -272,23 +272,24 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
         // the chain through acc, eight fixed rounds with the unused ones masked off.
         const unsigned n = static_cast<unsigned>(mix_last_round_of(sel));
         const unsigned u = mix_round_tests(sel);
-        unsigned rem_lanes = kRev8.v[u] >> (7 - n);
-        const unsigned last_is_rem = (rem_lanes >> n) & 1;
-        const unsigned mul_lanes = kRev8.v[u ^ 0xff] >> (7 - n);
+        const unsigned rev = kRev8.v[u], shift = 7 - n;
+        unsigned rem_lanes = rev >> shift;
         const Pair pat_r = Isa::load_pair(pair[s ^ (~n & 1)]);
         const Pair pat_m = Isa::load_pair(pair[s ^ (n & 1)]);
-        const typename Isa::Lanes lanes = Isa::lanes(mul_lanes);
-        // kmul holds only the multiply rounds' products: MH(acc, 0) is 0, so the other rounds
+        const typename Isa::Lanes lanes = Isa::lanes((rev ^ 0xff) >> shift);
+        // km holds only the multiply rounds' products: MH(acc, 0) is 0, so the other rounds
         // leave acc to their remainders, which are 0 where a round takes none.
-        alignas(32) char kd[8][16], kmul[8][16], rem[9][16]; // rem[8]: where unused slots write
+        alignas(32) char kd[8][16];
+        alignas(16) uint32_t rem[12]; // rem[8]: where unused slots write
+        Pair km[4];
 #pragma GCC unroll 4
         for (int h = 0; h < 4; ++h) {
             const Pair e = pair_at<Isa>(kr, 2 * h);
             Isa::store_pair(kd[2 * h], Isa::xor_pair(e, pat_r));
-            Isa::store_pair(kmul[2 * h],
-                            Isa::kept(lanes, h, Isa::cl_pair(Isa::xor_pair(e, pat_m))));
-            Isa::store_pair(rem[2 * h], Isa::zero_pair());
+            km[h] = Isa::kept(lanes, h, Isa::cl_pair(Isa::xor_pair(e, pat_m)));
         }
+        Isa::store(rem, Isa::zero());
+        Isa::store(rem + 4, Isa::zero());
         // Four remainder slots, taken in order, and more in the rare case of more rounds. A slot
         // with no round left writes rem[8]: its index comes from the bits alone, as a test of
         // the count would let the compiler branch on it.
@@ -296,8 +297,7 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
         const auto rem_round = [&]() __attribute__((always_inline)) {
             const unsigned m = Isa::lowest8(rem_lanes);
             rem_lanes &= rem_lanes - 1;
-            const uint64_t d = low64_at(kd[m & 7]);
-            Isa::store(rem[m], Isa::xor_low32(Isa::zero(), rem_low32(dividend_of(d), dv)));
+            rem[m] = rem_low32(dividend_of(low64_at(kd[m & 7])), dv);
         };
         rem_round();
         rem_round();
@@ -308,9 +308,11 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
                 rem_round();
 #pragma GCC unroll 8
         for (int m = 0; m < 8; ++m)
-            acc = x_(x_(acc, Isa::load(rem[m])), Isa::mh(acc, Isa::load(kmul[m])));
-        const char(*const last[2])[16] = {kmul, kd};
-        put(0, x_off, Isa::load(last[opaque(last_is_rem)][n]));
+            acc = x_(Isa::xor_low32(acc, rem[m]),
+                     Isa::mh(acc, m & 1 ? Isa::high(km[m / 2]) : Isa::low(km[m / 2])));
+        // Round n's k: K[R + n] ^ Q for a remainder (round test bit 0), else CL(K[R + n] ^ P).
+        const V e_n = Isa::load(kr.at(n));
+        put(0, x_off, Isa::if_odd(u, Isa::cl(x_(e_n, p)), x_(e_n, q)));
         put(1, r_off, x_(t1, acc));
     } else {
         static_assert(C == 0x1c, "one branch per case");
