@@ -267,55 +267,8 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
                  x_(x_(Isa::low(sum), Isa::high(sum)), x_(Isa::lo32(xs, ys2), Isa::hi32(xs, ys2))));
         put(0, x_off, x_(t2, Isa::mh(acc, t2)));
         put(1, r_off, t1);
-    } else if constexpr (C == 0x18) {
-        // All eight rounds' operands at once; remainders only where a round takes them; then
-        // the chain through acc, eight fixed rounds with the unused ones masked off.
-        const unsigned n = static_cast<unsigned>(mix_last_round_of(sel));
-        const unsigned u = mix_round_tests(sel);
-        const unsigned rev = kRev8.v[u], shift = 7 - n;
-        unsigned rem_lanes = rev >> shift;
-        const Pair pat_r = Isa::load_pair(pair[s ^ (~n & 1)]);
-        const Pair pat_m = Isa::load_pair(pair[s ^ (n & 1)]);
-        const typename Isa::Lanes lanes = Isa::lanes((rev ^ 0xff) >> shift);
-        // km holds only the multiply rounds' products: MH(acc, 0) is 0, so the other rounds
-        // leave acc to their remainders, which are 0 where a round takes none.
-        alignas(32) char kd[8][16];
-        alignas(16) uint32_t rem[12]; // rem[8]: where unused slots write
-        Pair km[4];
-#pragma GCC unroll 4
-        for (int h = 0; h < 4; ++h) {
-            const Pair e = pair_at<Isa>(kr, 2 * h);
-            Isa::store_pair(kd[2 * h], Isa::xor_pair(e, pat_r));
-            km[h] = Isa::kept(lanes, h, Isa::cl_pair(Isa::xor_pair(e, pat_m)));
-        }
-        Isa::store(rem, Isa::zero());
-        Isa::store(rem + 4, Isa::zero());
-        // Four remainder slots, taken in order, and more in the rare case of more rounds. A slot
-        // with no round left writes rem[8]: its index comes from the bits alone, as a test of
-        // the count would let the compiler branch on it.
-        const int64_t dv = divisor_of(sel);
-        const auto rem_round = [&]() __attribute__((always_inline)) {
-            const unsigned m = Isa::lowest8(rem_lanes);
-            rem_lanes &= rem_lanes - 1;
-            rem[m] = rem_low32(dividend_of(low64_at(kd[m & 7])), dv);
-        };
-        rem_round();
-        rem_round();
-        rem_round();
-        rem_round();
-        if (__builtin_expect(rem_lanes != 0, 0))
-            while (rem_lanes)
-                rem_round();
-#pragma GCC unroll 8
-        for (int m = 0; m < 8; ++m)
-            acc = x_(Isa::xor_low32(acc, rem[m]),
-                     Isa::mh(acc, m & 1 ? Isa::high(km[m / 2]) : Isa::low(km[m / 2])));
-        // Round n's k: K[R + n] ^ Q for a remainder (round test bit 0), else CL(K[R + n] ^ P).
-        const V e_n = Isa::load(kr.at(n));
-        put(0, x_off, Isa::if_odd(u, Isa::cl(x_(e_n, p)), x_(e_n, q)));
-        put(1, r_off, x_(t1, acc));
     } else {
-        static_assert(C == 0x1c, "one branch per case");
+        static_assert(C == 0x1c, "one branch per case; 0x18 in operands_18 and chain_18");
         acc = x_(acc, Isa::cl(x_(p, t1)));
         put(0, r_off, x_(t1, Isa::mh(acc, t1)));
         acc = x_(acc, x_(q, t2));
@@ -325,12 +278,116 @@ template <class Isa, int C> FLIGHT_INLINE void step(Flight& f, unsigned j, int i
     f.case_of[j] = static_cast<uint8_t>(mix_case_of(Isa::low64(acc)));
 }
 
+// Case 0x18 in two parts: its operands, products and remainders, which do not read acc, and
+// then the chain through acc and the writes. Its loop runs the next nonce's first part ahead of
+// this nonce's chain, so that the divisions of one overlap the chain of the other.
+template <class Isa> struct Operands18 {
+    typename Isa::Pair km[4];     // only the multiply rounds' products
+    alignas(16) uint32_t rem[12]; // rem[8]: where unused slots write
+    unsigned j;
+};
+
+// operands_18 fills |o| for nonce j's iteration of case 0x18.
+template <class Isa> FLIGHT_INLINE void operands_18(Flight& f, unsigned j, Operands18<Isa>& o) {
+    using Pair = typename Isa::Pair;
+    const uint64_t sel = low64_at(f.acc[j]);
+    const KeyOverlay::View::Range kr = f.keys.view(j).range(mix_r_offset(sel));
+    const unsigned s = sel & 3;
+    const char(&pair)[4][32] = f.pair[j];
+    // All eight rounds' operands at once; remainders only where a round takes them; the chain
+    // then runs eight fixed rounds with the unused ones masked off.
+    const unsigned n = static_cast<unsigned>(mix_last_round_of(sel));
+    const unsigned u = mix_round_tests(sel);
+    const unsigned rev = kRev8.v[u], shift = 7 - n;
+    unsigned rem_lanes = rev >> shift;
+    const Pair pat_r = Isa::load_pair(pair[s ^ (~n & 1)]);
+    const Pair pat_m = Isa::load_pair(pair[s ^ (n & 1)]);
+    const typename Isa::Lanes lanes = Isa::lanes((rev ^ 0xff) >> shift);
+    // MH(acc, 0) is 0, so the rounds without a product leave acc to their remainders, which
+    // are 0 where a round takes none.
+    alignas(32) char kd[8][16];
+#pragma GCC unroll 4
+    for (int h = 0; h < 4; ++h) {
+        const Pair e = pair_at<Isa>(kr, 2 * h);
+        Isa::store_pair(kd[2 * h], Isa::xor_pair(e, pat_r));
+        o.km[h] = Isa::kept(lanes, h, Isa::cl_pair(Isa::xor_pair(e, pat_m)));
+    }
+    Isa::store(o.rem, Isa::zero());
+    Isa::store(o.rem + 4, Isa::zero());
+    // Four remainder slots, taken in order, and more in the rare case of more rounds. A slot
+    // with no round left writes rem[8]: its index comes from the bits alone, as a test of
+    // the count would let the compiler branch on it.
+    const int64_t dv = divisor_of(sel);
+    const auto rem_round = [&]() __attribute__((always_inline)) {
+        const unsigned m = Isa::lowest8(rem_lanes);
+        rem_lanes &= rem_lanes - 1;
+        o.rem[m] = rem_low32(dividend_of(low64_at(kd[m & 7])), dv);
+    };
+    rem_round();
+    rem_round();
+    rem_round();
+    rem_round();
+    if (__builtin_expect(rem_lanes != 0, 0))
+        while (rem_lanes)
+            rem_round();
+    o.j = j;
+}
+
+// chain_18 finishes iteration i of case 0x18 on the nonce of |o|.
+template <class Isa> FLIGHT_INLINE void chain_18(Flight& f, const Operands18<Isa>& o, int i) {
+    using V = typename Isa::V;
+    const unsigned j = o.j;
+    V acc = Isa::load(f.acc[j]);
+    const uint64_t sel = low64_at(f.acc[j]);
+    const KeyOverlay::View key = f.keys.view(j);
+    const size_t r_off = mix_r_offset(sel), x_off = mix_x_offset(sel);
+    const char* const pq = f.pair[j][sel & 3];
+    const V t1 = Isa::load(key.at(x_off));
+#pragma GCC unroll 8
+    for (int m = 0; m < 8; ++m)
+        acc = Isa::xor_(Isa::xor_low32(acc, o.rem[m]),
+                        Isa::mh(acc, m & 1 ? Isa::high(o.km[m / 2]) : Isa::low(o.km[m / 2])));
+    // Round n's k: K[R + n] ^ Q for a remainder (round test bit 0), else CL(K[R + n] ^ P).
+    const unsigned n = static_cast<unsigned>(mix_last_round_of(sel));
+    const V e_n = Isa::load(key.range(r_off).at(n));
+    const V p = Isa::load(pq), q = Isa::load(pq + 16);
+    const V k = Isa::if_odd(mix_round_tests(sel), Isa::cl(Isa::xor_(e_n, p)), Isa::xor_(e_n, q));
+    // The iteration's first and second write, in that order: when R is X the second stays.
+    Isa::store(key.slot(2 * i, x_off), k);
+    Isa::store(key.slot(2 * i + 1, r_off), Isa::xor_(t1, acc));
+    Isa::store(f.acc[j], acc);
+    f.case_of[j] = static_cast<uint8_t>(mix_case_of(Isa::low64(acc)));
+}
+
 // run_case runs iteration i of case C on every nonce whose bit is set in |mask|.
 template <class Isa, int C> FLIGHT_INLINE void run_case(Flight& f, uint64_t mask, int i) {
-    while (mask) {
-        const unsigned j = Isa::lowest(mask);
+    if constexpr (C == 0x18) {
+        if (!mask) return;
+        Operands18<Isa> a, b;
+        operands_18<Isa>(f, Isa::lowest(mask), a);
         mask = Isa::clear_lowest(mask);
-        step<Isa, C>(f, j, i);
+        for (;;) {
+            if (!mask) {
+                chain_18<Isa>(f, a, i);
+                return;
+            }
+            operands_18<Isa>(f, Isa::lowest(mask), b);
+            mask = Isa::clear_lowest(mask);
+            chain_18<Isa>(f, a, i);
+            if (!mask) {
+                chain_18<Isa>(f, b, i);
+                return;
+            }
+            operands_18<Isa>(f, Isa::lowest(mask), a);
+            mask = Isa::clear_lowest(mask);
+            chain_18<Isa>(f, b, i);
+        }
+    } else {
+        while (mask) {
+            const unsigned j = Isa::lowest(mask);
+            mask = Isa::clear_lowest(mask);
+            step<Isa, C>(f, j, i);
+        }
     }
 }
 
