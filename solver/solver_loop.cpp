@@ -108,6 +108,33 @@ void arm_first_read(PendingRead& read) {
     exit_with_error("cannot start the input reader thread: %s\n", failure.c_str());
 }
 
+// self_test_passes runs the known-answer test on the installed selection through |hasher|
+// (Reset it before use). On a failure of the fast forms or of the path it says so on standard
+// error, falls back to the portable selection (and |hasher|'s mixing with it) and returns
+// false; when the portable forms fail too it exits with status 1, as no correct form is left.
+bool self_test_passes(CZantuHashV2& hasher) {
+    const KnownAnswerFault fault = known_answer_fault(hasher);
+    if (fault == KnownAnswerFault::none) return true;
+    if (selection.forms->probe_answer != 1)
+        exit_with_error("self-test: the %s hash forms give wrong digests on this machine; no "
+                        "correct form is left\n",
+                        selection.forms->name);
+    if (fault == KnownAnswerFault::nonce_path)
+        std::fprintf(stderr,
+                     "self-test: the %s nonce path gives wrong digests on this processor; "
+                     "using the %s forms\n",
+                     selection.path->name, hash_forms_for(0).name);
+    else
+        std::fprintf(stderr,
+                     "self-test: the %s hash forms give wrong digests on this processor; "
+                     "using the %s forms\n",
+                     selection.forms->name, hash_forms_for(0).name);
+    fall_back_to_portable_forms();
+    hasher.SelectMixing(kHashVersion);
+    self_test_passes(hasher); // the portable forms must pass on their own, or nothing runs
+    return false;
+}
+
 } // namespace
 
 InputLine read_input_line(FILE* in) {
@@ -214,29 +241,6 @@ void solver_loop() {
             ++next_index;
         }
     }
-}
-
-bool self_test_passes(CZantuHashV2& hasher) {
-    const KnownAnswerFault fault = known_answer_fault(hasher);
-    if (fault == KnownAnswerFault::none) return true;
-    if (selection.forms->probe_answer != 1)
-        exit_with_error("self-test: the %s hash forms give wrong digests on this machine; no "
-                        "correct form is left\n",
-                        selection.forms->name);
-    if (fault == KnownAnswerFault::nonce_path)
-        std::fprintf(stderr,
-                     "self-test: the %s nonce path gives wrong digests on this processor; "
-                     "using the %s forms\n",
-                     selection.path->name, hash_forms_for(0).name);
-    else
-        std::fprintf(stderr,
-                     "self-test: the %s hash forms give wrong digests on this processor; "
-                     "using the %s forms\n",
-                     selection.forms->name, hash_forms_for(0).name);
-    fall_back_to_portable_forms();
-    hasher.SelectMixing(kHashVersion);
-    self_test_passes(hasher); // the portable forms must pass on their own, or nothing runs
-    return false;
 }
 
 void start_solver() {

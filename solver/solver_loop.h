@@ -8,7 +8,6 @@
 #include <string>
 
 struct JobSlot;
-class CZantuHashV2;
 
 // kHashVersion: the hasher version the solver runs (ZantuHash v2.2's mixing).
 constexpr int kHashVersion = 4;
@@ -36,12 +35,6 @@ uint64_t start_batch(JobSlot& slot, uint64_t batch_size);
 // solver_loop finishes start-up (slots, hasher, selection and self-test, reader, ready line)
 // and runs until "quit"; batch_size is the selection's from then on.
 void solver_loop();
-
-// self_test_passes runs the known-answer test on the installed selection through |hasher|
-// (Reset it before use). On a failure of the fast forms or of the path it says so on standard
-// error, falls back to the portable selection (and |hasher|'s mixing with it) and returns
-// false; when the portable forms fail too it exits with status 1, as no correct form is left.
-bool self_test_passes(CZantuHashV2& hasher);
 
 // start_solver probes the processor for the batch size and runs the main loop until "quit".
 void start_solver();
