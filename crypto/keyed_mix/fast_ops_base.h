@@ -12,6 +12,9 @@
 #include "crypto/haraka/haraka_rounds.h"
 #include "crypto/keyed_mix/mix_cases.h"
 
+// kBitMasks[b]: all bits b, for the branch-free selections of the nonce paths.
+alignas(16) constexpr uint64_t kBitMasks[2][2] = {{0, 0}, {~uint64_t{0}, ~uint64_t{0}}};
+
 template <class A> struct FastOpsBase : A {
     using block = typename A::block;
 
@@ -22,6 +25,9 @@ template <class A> struct FastOpsBase : A {
     static ZANTU_INLINE vec128* entry_x(vec128* key, uint64_t sel, uint64_t) {
         return reinterpret_cast<vec128*>(reinterpret_cast<char*>(key) + mix_x_offset(sel));
     }
+
+    // bit_mask returns a block of all bits b, for b 0 or 1.
+    static ZANTU_INLINE block bit_mask(unsigned b) { return A::load(kBitMasks[b]); }
 
     // mix512 is the Haraka-512 word mix that ends a round.
     static ZANTU_INLINE void mix512(block& s0, block& s1, block& s2, block& s3) {

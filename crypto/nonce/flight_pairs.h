@@ -10,9 +10,6 @@
 
 #include "crypto/base/bytes.h"
 
-// kFlightBitMask[b]: all bits b, for the selections.
-alignas(16) constexpr uint64_t kFlightBitMask[2][2] = {{0, 0}, {~uint64_t{0}, ~uint64_t{0}}};
-
 // kPopcount8.v[u]: the set bits of u.
 struct Popcount8 {
     uint8_t v[256];
@@ -51,7 +48,7 @@ template <class Ops> struct FlightPairs : Ops {
     };
 
     static ZANTU_INLINE V if_odd(int64_t d, V even, V odd) {
-        return Ops::pick(even, odd, Ops::load(kFlightBitMask[d & 1]));
+        return Ops::pick(even, odd, Ops::bit_mask(static_cast<unsigned>(d & 1)));
     }
     static ZANTU_INLINE Pair load_pair(const void* p) {
         return {Ops::load(p), Ops::load(static_cast<const char*>(p) + 16)};

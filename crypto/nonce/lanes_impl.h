@@ -27,9 +27,6 @@
 
 namespace lanes_impl {
 
-// kBitMask[b]: all bits b, for the blends.
-alignas(16) constexpr uint64_t kBitMask[2][2] = {{0, 0}, {~uint64_t{0}, ~uint64_t{0}}};
-
 template <class Ops> ZANTU_INLINE typename Ops::block at(const char* base, uint64_t byte_offset) {
     return Ops::load(base + byte_offset);
 }
@@ -45,7 +42,7 @@ template <class Ops> struct Lane {
 
 // The round test of the looped cases as a full-width mask.
 template <class Ops> ZANTU_INLINE typename Ops::block round_mask(uint64_t sel, int n) {
-    return Ops::load(kBitMask[mix_round_test(sel, n)]);
+    return Ops::bit_mask(mix_round_test(sel, n));
 }
 
 // Case 0x14 with Rounds rounds. The rounds do not read acc, so they all run side by side;
@@ -170,7 +167,7 @@ ZANTU_INLINE typename Ops::block mix_case(const Lane<Ops>& lane, const Head<Ops>
         const int64_t d = dividend_of(Ops::low64(acc));
         acc = Ops::xor_low32(acc, rem_low32(d, divisor_of(sel)));
         Ops::store(kx, Ops::xor_(t2, Ops::mh(acc, t2)));
-        const B odd = Ops::load(kBitMask[d & 1]);
+        const B odd = Ops::bit_mask(static_cast<unsigned>(d & 1));
         acc = Ops::xor_(acc, Ops::pick(p, Ops::xor_(cl_p, Ops::cl(Ops::xor_(p, t1))), odd));
         Ops::store(kr, Ops::pick(t1, Ops::xor_(t1, Ops::mh(acc, t1)), odd));
     } else if constexpr (C == 0x10) {
