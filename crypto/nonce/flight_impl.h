@@ -363,6 +363,8 @@ template <class Isa> FLIGHT_INLINE void chain_18(Flight& f, const Operands18<Isa
 template <class Isa, int C> FLIGHT_INLINE void run_case(Flight& f, uint64_t mask, int i) {
     if constexpr (C == 0x18) {
         if (!mask) return;
+        // Two named records taking turns: as an indexed pair (o[now], o[now ^ 1]) they measured
+        // 4 to 7% slower per nonce.
         Operands18<Isa> a, b;
         operands_18<Isa>(f, Isa::lowest(mask), a);
         mask = Isa::clear_lowest(mask);
